@@ -1,0 +1,32 @@
+# Front door: make deps | build | test | bench | demo
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test bench demo clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+$(BUILD_DIR)/build.ninja:
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) >/dev/null
+
+configure: $(BUILD_DIR)/build.ninja
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: deps build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+bench: deps build
+	@cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
+	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$(basename $$b)"; $$b --benchmark_min_time=0.05 || exit 1; done
+
+demo: deps build
+	@echo "La démonstration arrive avec l’application (pas encore construite)."
+
+clean:
+	@rm -rf $(BUILD_DIR)
