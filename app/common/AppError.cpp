@@ -17,9 +17,11 @@ QString fileErrorDescription(int errnoValue, FileOperation operation, const QStr
     case EPERM:
         switch (operation) {
         case FileOperation::Read:
-            return QStringLiteral("Vous ne disposez pas de l’autorisation nécessaire pour lire %1.").arg(object);
+            return QStringLiteral("Vous ne disposez pas de l’autorisation nécessaire pour lire %1.")
+                .arg(object);
         case FileOperation::Remove:
-            return QStringLiteral("Vous ne disposez pas de l’autorisation nécessaire pour supprimer %1.").arg(object);
+            return QStringLiteral("Vous ne disposez pas de l’autorisation nécessaire pour supprimer %1.")
+                .arg(object);
         case FileOperation::SetPermissions:
             return QStringLiteral("Impossible de protéger %1 : autorisation refusée.").arg(object);
         default:

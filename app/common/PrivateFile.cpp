@@ -79,7 +79,7 @@ void ensureFolder(const QString& path, Tighten tighten)
         if (::mkdir(current.constData(), kFolderMode) == 0)
             continue;
         const int err = errno;
-        struct stat st{};
+        struct stat st {};
         if (err == EEXIST && ::stat(current.constData(), &st) == 0 && S_ISDIR(st.st_mode))
             continue;
         fail(FileOperation::CreateFolder, QFile::decodeName(current), err == EEXIST ? ENOTDIR : err);
@@ -103,7 +103,7 @@ std::optional<QByteArray> read(const QString& path)
         fail(FileOperation::Read, path);
     }
     QByteArray result;
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd, &st) == 0 && st.st_size > 0)
         result.reserve(qsizetype(st.st_size));
     char buffer[65536];

@@ -72,7 +72,7 @@ private:
         double periodSeconds = 0; // 0 = one-shot
     };
     ManualClock& m_clock;
-    double m_elapsed = 0;   // seconds advanced since construction; due times are on this axis
+    double m_elapsed = 0; // seconds advanced since construction; due times are on this axis
     std::uint64_t m_seq = 0;
     std::multimap<std::pair<double, std::uint64_t>, Entry> m_queue;
 };

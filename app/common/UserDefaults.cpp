@@ -69,7 +69,8 @@ bool writeJson(QIODevice& device, const QSettings::SettingsMap& map)
 
 QSettings::Format jsonFormat()
 {
-    static const QSettings::Format format = QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
+    static const QSettings::Format format =
+        QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
     return format;
 }
 
