@@ -364,8 +364,15 @@ void PhoneApp::openMenu()
                         }));
     };
 
-    for (const QString& title : m_menuLayout.leadingItems)
-        item(title, true, false);
+    // The camera items: choosing one closes the menu and leaves the audio alone.
+    for (const QString& title : m_menuLayout.leadingItems) {
+        auto node = m_menu->add(AxNode::make(ax::kMenuItemRole, title));
+        node->enabled = true;
+        node->setAction(ax::kPressAction, guarded([this] {
+                            closeMenu();
+                            return ax::Error::Success;
+                        }));
+    }
     header(m_menuLayout.microphoneHeader);
     item(m_menuLayout.systemSetting, true, true);
     for (const QString& name : m_inputDevices ? m_inputDevices() : QStringList())
