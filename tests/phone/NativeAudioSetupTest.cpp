@@ -152,10 +152,12 @@ TEST_F(NativeAudioSetupTest, MenuFailuresHaveTheirOwnMessages)
     EXPECT_EQ(prepare(), QString("Menu de Téléphone inaccessible."));
     sim.desktop.application(PhoneApp::kPhoneBundle)->menuBarReadable = true;
 
-    // A hung Phone app: the application element gives up after its time-out.
-    sim.desktop.setNeverAnswers(PhoneApp::kPhoneBundle, true);
+    // A slow Phone app is waited for up to half a second on its application element.
+    sim.desktop.application(PhoneApp::kPhoneBundle)->root->latencySeconds = 0.4;
+    EXPECT_EQ(prepare(), QString());
+    sim.desktop.application(PhoneApp::kPhoneBundle)->root->latencySeconds = 0.6;
     EXPECT_EQ(prepare(), QString("Menu de Téléphone inaccessible."));
-    sim.desktop.setNeverAnswers(PhoneApp::kPhoneBundle, false);
+    sim.desktop.application(PhoneApp::kPhoneBundle)->root->latencySeconds = -1;
 
     sim::AudioMenuLayout layout;
     layout.present = false;
@@ -206,4 +208,19 @@ TEST_F(NativeAudioSetupTest, SystemAudioResetsBothSections)
     sim.phone.setAudioMenuLayout(layout);
     EXPECT_EQ(useSystemAudio(),
               QString("Choisissez Utiliser le réglage système dans le menu Vidéo de Téléphone."));
+}
+
+TEST(NativeAudioSetupLifetime, ASetupDestroyedMidwayLeavesNoDanglingWork)
+{
+    TestDataHome home;
+    PhoneTestDesktop sim;
+    UserDefaults defaults{AppPaths::preferencesFile()};
+    bool completed = false;
+    {
+        NativeAudioSetup setup{sim.desktop, sim.desktop, sim.scheduler, defaults};
+        setup.prepare([&](std::optional<AppError>) { completed = true; });
+    }
+    sim.scheduler.advance(10);
+    EXPECT_FALSE(completed) << "the completion of a destroyed setup never runs";
+    EXPECT_FALSE(sim.phone.isMenuOpen());
 }

@@ -186,6 +186,13 @@ TEST_F(PhoneAutomationTest, HangupUsesOnlyPhoneApplications)
 {
     EXPECT_EQ(errorOf([&] { automation.hangup(); }), kNoHangupButton) << "no call at all";
 
+    // An outgoing call (dialled through a tel: URL) can be joined and hung up before it is answered.
+    ASSERT_TRUE(sim.desktop.openUrl(QUrl("tel:0612345678")));
+    EXPECT_TRUE(automation.hasActiveCall());
+    EXPECT_FALSE(automation.incoming().has_value()) << "an outgoing call is not ringing";
+    EXPECT_EQ(errorOf([&] { automation.hangup(); }), QString());
+    EXPECT_EQ(sim.phone.state(), CallState::Ended);
+
     sim.phone.setActiveSurface(Surface::Banner);
     sim.phone.ring("06 12 34 56 78", Surface::Banner);
     automation.answer(*automation.incoming());

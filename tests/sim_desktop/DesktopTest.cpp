@@ -260,3 +260,41 @@ TEST_F(DesktopTest, WorkspaceOpensApplicationsLaterAndPostsSleep)
     desktop.setProcessOrder({PhoneApp::kPhoneBundle});
     EXPECT_EQ(names().first(), PhoneApp::kPhoneBundle);
 }
+
+TEST_F(DesktopTest, TelUrlsDialAndTimedOutPressesStillHappenLater)
+{
+    EXPECT_TRUE(desktop.openUrl(QUrl("tel:+33612345678")));
+    EXPECT_EQ(phone.state(), CallState::Dialing);
+    EXPECT_EQ(phone.dialledNumbers(), QStringList({"+33612345678"}));
+    EXPECT_FALSE(desktop.openUrl(QUrl("tel:0698765432"))) << "one call at a time";
+    auto hangup = find(application(PhoneApp::kPhoneBundle), "Raccrocher");
+    ASSERT_TRUE(hangup.has_value()) << "an outgoing call can be hung up while it rings";
+    phone.remoteAnswers();
+    EXPECT_EQ(phone.state(), CallState::Active);
+
+    // The Phone app is busy: the press times out for the caller, yet the app hangs up once it gets to it.
+    hangup = find(application(PhoneApp::kPhoneBundle), "Raccrocher");
+    ASSERT_TRUE(hangup.has_value());
+    desktop.setLatency(PhoneApp::kPhoneBundle, 0.1);
+    desktop.setMessagingTimeout(*hangup, 0.03f);
+    EXPECT_EQ(desktop.performAction(*hangup, ax::kPressAction), ax::Error::CannotComplete);
+    EXPECT_EQ(phone.state(), CallState::Active);
+    scheduler.advance(0.1);
+    EXPECT_EQ(phone.state(), CallState::Ended);
+
+    // A hung process never does.
+    phone.setDiallingRefused(false);
+    ASSERT_TRUE(desktop.openUrl(QUrl("tel:0698765432")));
+    desktop.setLatency(PhoneApp::kPhoneBundle, 0);
+    hangup = find(application(PhoneApp::kPhoneBundle), "Raccrocher");
+    ASSERT_TRUE(hangup.has_value());
+    desktop.setNeverAnswers(PhoneApp::kPhoneBundle, true);
+    desktop.setMessagingTimeout(*hangup, 0.03f);
+    EXPECT_EQ(desktop.performAction(*hangup, ax::kPressAction), ax::Error::CannotComplete);
+    scheduler.advance(60);
+    EXPECT_EQ(phone.state(), CallState::Dialing);
+
+    phone.setDiallingRefused(true);
+    phone.reset();
+    EXPECT_FALSE(desktop.openUrl(QUrl("tel:0698765432")));
+}

@@ -67,8 +67,10 @@ ax::Error Desktop::setMessagingTimeout(const ax::Element& element, float timeout
     return ax::Error::Success;
 }
 
-std::shared_ptr<AxNode> Desktop::reach(const ax::Element& element, ax::Error& error)
+std::shared_ptr<AxNode> Desktop::reach(const ax::Element& element, ax::Error& error, double* lateSeconds)
 {
+    if (lateSeconds)
+        *lateSeconds = -1;
     ++m_requests;
     if (!m_trusted) {
         error = ax::Error::APIDisabled;
@@ -101,6 +103,8 @@ std::shared_ptr<AxNode> Desktop::reach(const ax::Element& element, ax::Error& er
             m_spendTime(cost);
         if (latency > timeout) {
             error = ax::Error::CannotComplete;
+            if (lateSeconds && !app->neverAnswers)
+                *lateSeconds = latency - timeout;
             return nullptr;
         }
     }
@@ -192,9 +196,26 @@ ax::AttributeValue Desktop::copyAttributeValue(const ax::Element& element, const
 ax::Error Desktop::performAction(const ax::Element& element, const QString& action)
 {
     ax::Error error = ax::Error::Success;
-    const auto node = reach(element, error);
-    if (!node)
+    double lateSeconds = -1;
+    const auto node = reach(element, error, &lateSeconds);
+    if (!node) {
+        if (lateSeconds >= 0) {
+            // The caller stopped waiting, but the process still presses the button when it gets there.
+            const auto* handle = dynamic_cast<const Handle*>(element.ref());
+            std::weak_ptr<AxNode> target = handle ? handle->node : std::weak_ptr<AxNode>();
+            std::weak_ptr<bool> alive = m_alive;
+            m_scheduler.after(lateSeconds, [alive, target, action] {
+                const auto late = target.lock();
+                if (alive.expired() || !late || !late->alive || late->actionFailure)
+                    return;
+                if (const auto* handler = late->action(action); handler && *handler) {
+                    const auto run = *handler;
+                    run();
+                }
+            });
+        }
         return error;
+    }
     if (node->actionFailure)
         return *node->actionFailure;
     const auto* handler = node->action(action);
@@ -265,7 +286,14 @@ bool Desktop::activate(const workspace::RunningApplication& application, workspa
 bool Desktop::openUrl(const QUrl& url)
 {
     m_openedUrls.append(url);
+    if (const auto it = m_schemeHandlers.find(url.scheme()); it != m_schemeHandlers.end() && it->second)
+        return it->second(url);
     return urlHandler ? urlHandler(url) : true;
+}
+
+void Desktop::setUrlSchemeHandler(const QString& scheme, std::function<bool(const QUrl&)> handler)
+{
+    m_schemeHandlers[scheme] = std::move(handler);
 }
 
 void Desktop::activateFileViewerSelecting(const QList<QUrl>& fileUrls)

@@ -81,7 +81,9 @@ public:
     void resetCounters();
     QList<QUrl> openedUrls() const { return m_openedUrls; }
     QList<QUrl> revealedFiles() const { return m_revealed; }
-    // Decides what opening a URL does (dialling, installer…); by default every URL opens.
+    // What opening a URL of a scheme does (tel: dials in the Phone app…), and whether it opened.
+    // Other URLs go to `urlHandler`, and open when there is none.
+    void setUrlSchemeHandler(const QString& scheme, std::function<bool(const QUrl&)> handler);
     std::function<bool(const QUrl&)> urlHandler;
     // Posts the will-sleep notification to every observer, as the system does before sleeping.
     void sleep();
@@ -92,7 +94,10 @@ public:
 private:
     struct Handle;
     // Finds the live element behind a handle and charges the request's time; on failure sets `error`.
-    std::shared_ptr<AxNode> reach(const ax::Element& element, ax::Error& error);
+    // A request that times out after `lateSeconds` of extra latency is still carried out then, as a
+    // busy process works through its queue; `lateSeconds` is negative when it never will be.
+    std::shared_ptr<AxNode> reach(const ax::Element& element, ax::Error& error,
+                                  double* lateSeconds = nullptr);
     SimApplication* applicationByPid(qint64 pid) const;
     SimApplication* applicationByPath(const QString& path) const;
     ax::Element handleFor(const std::shared_ptr<AxNode>& node);
@@ -111,6 +116,7 @@ private:
     QList<QUrl> m_openedUrls;
     QList<QUrl> m_revealed;
     std::map<int, std::function<void()>> m_sleepObservers;
+    std::map<QString, std::function<bool(const QUrl&)>> m_schemeHandlers;
     int m_nextObserver = 1;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -41,6 +41,11 @@ PhoneApp::PhoneApp(Desktop& desktop)
         recents->add(AxNode::text(QString::fromUtf8(line)));
     main->add(AxNode::button(QStringLiteral("Appeler"), [] { return ax::Error::Success; }));
 
+    std::weak_ptr<bool> alive = m_alive;
+    desktop.setUrlSchemeHandler(QStringLiteral("tel"), [this, alive](const QUrl& url) {
+        return !alive.expired() && dial(url.path());
+    });
+
     SimApplication& faceTime = ensureApplication(desktop, kFaceTimeBundle, QStringLiteral("FaceTime"),
                                                  QStringLiteral("/System/Applications/FaceTime.app"), false);
     if (faceTime.root->children.empty()) {
@@ -52,6 +57,7 @@ PhoneApp::PhoneApp(Desktop& desktop)
 PhoneApp::~PhoneApp()
 {
     *m_alive = false;
+    m_desktop.setUrlSchemeHandler(QStringLiteral("tel"), nullptr);
     removeCallElements();
     clearUnrelatedBanners();
     closeMenu();
@@ -78,8 +84,25 @@ void PhoneApp::ring(const QString& callerText, Surface surface)
 
 void PhoneApp::callerHangsUp()
 {
-    if (m_state == CallState::Ringing || m_state == CallState::Active)
+    if (m_state == CallState::Dialing || m_state == CallState::Ringing || m_state == CallState::Active)
         setState(CallState::Ended);
+}
+
+bool PhoneApp::dial(const QString& number)
+{
+    if (m_diallingRefused || number.isEmpty() || m_state == CallState::Dialing ||
+        m_state == CallState::Ringing || m_state == CallState::Active)
+        return false;
+    m_dialled.append(number);
+    m_caller = number;
+    setState(CallState::Dialing);
+    return true;
+}
+
+void PhoneApp::remoteAnswers()
+{
+    if (m_state == CallState::Dialing)
+        setState(CallState::Active);
 }
 
 void PhoneApp::reset()
@@ -188,14 +211,15 @@ void PhoneApp::rebuild()
         ++m_hangupPresses;
         if (m_hangupPressFails)
             return ax::Error::CannotComplete;
-        if (m_state != CallState::Active)
+        if (m_state != CallState::Active && m_state != CallState::Dialing)
             return ax::Error::InvalidUIElement;
         setState(CallState::Ended);
         return ax::Error::Success;
     };
 
     const bool ringing = m_state == CallState::Ringing;
-    const bool active = m_state == CallState::Active;
+    // While dialling, the call screen already offers the hang-up button.
+    const bool active = m_state == CallState::Active || m_state == CallState::Dialing;
     if (!ringing && !active)
         return;
     const Surface surface = ringing ? m_ringSurface : m_activeSurface;
@@ -206,7 +230,9 @@ void PhoneApp::rebuild()
         if (m_callWindow) {
             auto panel = m_callWindow->add(AxNode::make(ax::kGroupRole));
             panel->add(AxNode::text(m_caller));
-            panel->add(AxNode::text(ringing ? m_labels.incomingCall : QStringLiteral("00:00")));
+            panel->add(AxNode::text(ringing                         ? m_labels.incomingCall
+                                    : m_state == CallState::Dialing ? QStringLiteral("Appel…")
+                                                                    : QStringLiteral("00:00")));
             auto buttons = panel->add(AxNode::make(ax::kGroupRole));
             if (ringing) {
                 m_windowAnswer = buttons->add(labelledButton(m_labels.answer, answer));

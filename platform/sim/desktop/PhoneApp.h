@@ -12,7 +12,7 @@ namespace sim {
 
 class Desktop;
 
-enum class CallState { Idle, Ringing, Active, Ended };
+enum class CallState { Idle, Dialing, Ringing, Active, Ended };
 
 // Where a call shows its buttons.
 enum class Surface { AppWindow, Banner, AppWindowAndBanner };
@@ -74,6 +74,13 @@ public:
     void ring(const QString& callerText, Surface surface = Surface::AppWindowAndBanner);
     // The far end hangs up (or gives up ringing).
     void callerHangsUp();
+    // An outgoing call, as a "tel:" URL opened through the workspace starts one; false when the
+    // Phone app is busy with another call or refuses to dial.
+    bool dial(const QString& number);
+    // The dialled person picks up.
+    void remoteAnswers();
+    void setDiallingRefused(bool refused) { m_diallingRefused = refused; }
+    QStringList dialledNumbers() const { return m_dialled; }
     void reset();
     CallState state() const { return m_state; }
     QString caller() const { return m_caller; }
@@ -147,6 +154,8 @@ private:
     CallLabels m_labels;
     bool m_answerPressFails = false;
     bool m_hangupPressFails = false;
+    bool m_diallingRefused = false;
+    QStringList m_dialled;
     int m_answerPresses = 0;
     int m_hangupPresses = 0;
 
