@@ -222,6 +222,21 @@ TEST_F(PhoneAutomationTest, HangupUsesOnlyPhoneApplications)
     }
 }
 
+TEST_F(PhoneAutomationTest, AnEnglishMacWorksTheSame)
+{
+    sim.phone.setLabels(sim::CallLabels::english());
+    sim.phone.setActiveSurface(Surface::AppWindowAndBanner);
+    sim.phone.ring("+1 415 555 0100", Surface::Banner);
+    auto call = automation.incoming();
+    ASSERT_TRUE(call.has_value()) << "a banner titled Phone is a call banner";
+    EXPECT_EQ(call->caller, QString("+1 415 555 0100"));
+    automation.answer(*call);
+    EXPECT_TRUE(automation.hasActiveCall());
+    EXPECT_EQ(errorOf([&] { automation.hangup(); }), QString())
+        << "pressed in the app window, not the banner";
+    EXPECT_EQ(sim.phone.state(), CallState::Ended);
+}
+
 TEST_F(PhoneAutomationTest, NotificationHangupButtonsCountOnlyInTelephonyBanners)
 {
     sim.phone.showUnrelatedBanner("Zoom", "Réunion en cours", "End Call");

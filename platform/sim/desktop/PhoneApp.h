@@ -27,6 +27,19 @@ struct CallLabels {
     QString appName = QStringLiteral("Téléphone");
     // The attribute that carries a button's label (icon buttons use AXDescription).
     QString labelAttribute = QStringLiteral("AXDescription");
+
+    // A Mac set to English.
+    static CallLabels english()
+    {
+        CallLabels labels;
+        labels.answer = QStringLiteral("Accept");
+        labels.decline = QStringLiteral("Decline");
+        labels.hangup = QStringLiteral("End Call");
+        labels.mute = QStringLiteral("Mute");
+        labels.incomingCall = QStringLiteral("Incoming Call");
+        labels.appName = QStringLiteral("Phone");
+        return labels;
+    }
 };
 
 // The "Vidéo" menu of the menu bar: camera items first, then a microphone and a speaker section.
