@@ -92,7 +92,7 @@ TEST_F(NativeAudioSetupTest, SectionsFollowTheirHeadersOnly)
     EXPECT_EQ(sim.phone.audioRoute(), (AudioRoute{kMic, kSpeaker}));
 }
 
-TEST_F(NativeAudioSetupTest, MissingDeviceChangesNothing)
+TEST_F(NativeAudioSetupTest, DevicesMatchExactlyAndAMissingOneChangesNothing)
 {
     for (const QStringList& listed :
          {QStringList{kSpeaker}, QStringList{"velkaro — ia vers appel", kSpeaker}}) {
@@ -105,6 +105,12 @@ TEST_F(NativeAudioSetupTest, MissingDeviceChangesNothing)
         EXPECT_FALSE(defaults.contains(SettingsKey::phonePreviousInput)) << "nothing stored";
         EXPECT_FALSE(defaults.contains(SettingsKey::phonePreviousOutput));
     }
+
+    // A device whose name differs only by case is another device, never chosen in its place.
+    inputs = {"velkaro — ia vers appel", kMic};
+    outputs = {"VELKARO — APPEL VERS IA", kSpeaker};
+    EXPECT_EQ(prepare(), QString());
+    EXPECT_EQ(sim.phone.audioRoute(), (AudioRoute{kMic, kSpeaker}));
 }
 
 TEST_F(NativeAudioSetupTest, FailedConfirmationRestoresTheHeadset)
