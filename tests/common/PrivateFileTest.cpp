@@ -1,6 +1,6 @@
-#include "app/common/PrivateFile.h"
 #include "app/common/AppError.h"
 #include "app/common/AppPaths.h"
+#include "app/common/PrivateFile.h"
 #include "tests/support/TestDataHome.h"
 
 #include <QDir>
@@ -17,7 +17,7 @@ struct UmaskGuard {
 
 ino_t inode(const QString& path)
 {
-    struct stat st {};
+    struct stat st{};
     ::stat(QFile::encodeName(path).constData(), &st);
     return st.st_ino;
 }

@@ -1,5 +1,5 @@
-#include "app/common/Scheduler.h"
 #include "app/common/Clock.h"
+#include "app/common/Scheduler.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#include "app/common/UserDefaults.h"
 #include "app/common/AppPaths.h"
+#include "app/common/UserDefaults.h"
 #include "tests/support/TestDataHome.h"
 
 #include <QFile>

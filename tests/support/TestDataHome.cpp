@@ -20,7 +20,7 @@ TestDataHome::~TestDataHome()
 
 int posixMode(const QString& path)
 {
-    struct stat st {};
+    struct stat st{};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return int(st.st_mode & 07777);
