@@ -204,6 +204,11 @@ TEST_F(DesktopTest, AudioMenuListsSectionsMarksTheChoiceAndCloses)
     EXPECT_FALSE(phone.isMenuOpen()) << "choosing an item closes the menu";
     EXPECT_EQ(phone.audioRoute().inputDevice, QString("Velkaro — IA vers appel"));
     EXPECT_EQ(routes.size(), 1);
+    EXPECT_EQ(phone.effectiveInputDevice(), QString("Velkaro — IA vers appel"));
+    phone.setSystemDefaultDevices([] { return QString("AirPods Pro"); },
+                                  [] { return QString("AirPods Pro"); });
+    EXPECT_EQ(phone.effectiveOutputDevice(), QString("AirPods Pro"))
+        << "the system setting follows the default";
 
     desktop.performAction(*video, ax::kPressAction);
     item = find(children(*video)[0], "Velkaro — IA vers appel");

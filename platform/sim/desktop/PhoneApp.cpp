@@ -19,7 +19,9 @@ SimApplication& ensureApplication(Desktop& desktop, const QString& bundle, const
 PhoneApp::PhoneApp(Desktop& desktop)
     : m_desktop(desktop),
       m_inputDevices([] { return QStringList{QStringLiteral("MacBook Pro Microphone")}; }),
-      m_outputDevices([] { return QStringList{QStringLiteral("MacBook Pro Speakers")}; })
+      m_outputDevices([] { return QStringList{QStringLiteral("MacBook Pro Speakers")}; }),
+      m_systemInput([] { return QStringLiteral("MacBook Pro Microphone"); }),
+      m_systemOutput([] { return QStringLiteral("MacBook Pro Speakers"); })
 {
     SimApplication& finder =
         ensureApplication(desktop, kFinderBundle, QStringLiteral("Finder"),
@@ -343,6 +345,20 @@ void PhoneApp::setAudioRoute(const AudioRoute& route)
     m_route = route;
     if (onAudioRouteChanged)
         onAudioRouteChanged(m_route);
+}
+
+QString PhoneApp::effectiveInputDevice() const
+{
+    if (!m_route.inputDevice.isEmpty())
+        return m_route.inputDevice;
+    return m_systemInput ? m_systemInput() : QString();
+}
+
+QString PhoneApp::effectiveOutputDevice() const
+{
+    if (!m_route.outputDevice.isEmpty())
+        return m_route.outputDevice;
+    return m_systemOutput ? m_systemOutput() : QString();
 }
 
 void PhoneApp::setItemPressFails(const QString& title, bool fails)

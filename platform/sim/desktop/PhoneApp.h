@@ -127,6 +127,15 @@ public:
     void setInputDevices(std::function<QStringList()> provider) { m_inputDevices = std::move(provider); }
     void setOutputDevices(std::function<QStringList()> provider) { m_outputDevices = std::move(provider); }
     AudioRoute audioRoute() const { return m_route; }
+    // What "Utiliser le réglage système" stands for: the audio server's default devices.
+    void setSystemDefaultDevices(std::function<QString()> input, std::function<QString()> output)
+    {
+        m_systemInput = std::move(input);
+        m_systemOutput = std::move(output);
+    }
+    // The devices a call uses now: the chosen ones, or the system's defaults.
+    QString effectiveInputDevice() const;
+    QString effectiveOutputDevice() const;
     // What the user chose by hand before the program ran.
     void setAudioRoute(const AudioRoute& route);
     bool isMenuOpen() const { return m_menu != nullptr; }
@@ -181,6 +190,8 @@ private:
     std::function<QStringList()> m_inputDevices;
     std::function<QStringList()> m_outputDevices;
     AudioRoute m_route;
+    std::function<QString()> m_systemInput;
+    std::function<QString()> m_systemOutput;
     std::shared_ptr<AxNode> m_videoItem;
     std::shared_ptr<AxNode> m_menu;
     int m_menuOpenCount = 0;
