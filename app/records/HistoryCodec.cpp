@@ -305,14 +305,26 @@ void appendRecord(QByteArray& out, const CallRecord& record)
 QByteArray encodeRecord(const CallRecord& record)
 {
     QByteArray out;
-    out.reserve(256 + record.transcript.size() * 160);
+    qsizetype estimate = 400 + 3 * (record.caller.size() + record.kind.size() + record.note.size());
+    for (const TranscriptLine& line : record.transcript)
+        estimate += 80 + 3 * (line.speaker.size() + line.text.size());
+    out.reserve(estimate);
     appendRecord(out, record);
     return out;
 }
 
 QByteArray encode(const QList<CallRecord>& records)
 {
+    // Room for the usual case (three UTF-8 bytes per UTF-16 unit at most, outside escapes), so the
+    // buffer is not copied as it grows; untouched pages of the reservation cost nothing.
+    qsizetype estimate = 2;
+    for (const CallRecord& record : records) {
+        estimate += 400 + 3 * (record.caller.size() + record.kind.size() + record.note.size());
+        for (const TranscriptLine& line : record.transcript)
+            estimate += 80 + 3 * (line.speaker.size() + line.text.size());
+    }
     QByteArray out;
+    out.reserve(estimate);
     out += '[';
     for (qsizetype i = 0; i < records.size(); ++i) {
         if (i > 0)

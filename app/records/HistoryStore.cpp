@@ -6,6 +6,8 @@
 #include "app/common/PrivateFile.h"
 #include "app/records/HistoryCodec.h"
 
+#include <cstring>
+
 const QString HistoryStore::kUnreadableMessage =
     QStringLiteral("Historique illisible. Le fichier existant n’a pas été modifié.");
 const QString HistoryStore::kSavingDisabledMessage =
@@ -66,7 +68,7 @@ void HistoryStore::load()
     m_cache.assign(size_t(m_records.size()), Cache{});
 }
 
-QByteArray HistoryStore::encodeHistory()
+const QByteArray& HistoryStore::encodedHistory()
 {
     qsizetype total = 2;
     for (qsizetype i = 0; i < m_records.size(); ++i) {
@@ -75,16 +77,23 @@ QByteArray HistoryStore::encodeHistory()
             cache.json = HistoryCodec::encodeRecord(m_records[i]);
         total += cache.json.size() + 1;
     }
-    QByteArray out;
-    out.reserve(total);
-    out += '[';
+    // The buffer keeps its pages from one save to the next: refilling it is a copy, not a fresh
+    // allocation whose every page faults in.
+    if (m_encoded.capacity() < total)
+        m_encoded.reserve(total + total / 8);
+    m_encoded.resize(total - (m_records.isEmpty() ? 0 : 1));
+    char* p = m_encoded.data();
+    *p++ = '[';
     for (qsizetype i = 0; i < m_records.size(); ++i) {
         if (i > 0)
-            out += ',';
-        out += m_cache[size_t(i)].json;
+            *p++ = ',';
+        const QByteArray& json = m_cache[size_t(i)].json;
+        std::memcpy(p, json.constData(), size_t(json.size()));
+        p += json.size();
     }
-    out += ']';
-    return out;
+    *p++ = ']';
+    Q_ASSERT(p == m_encoded.constData() + m_encoded.size());
+    return m_encoded;
 }
 
 bool HistoryStore::saveHistory()
@@ -96,7 +105,7 @@ bool HistoryStore::saveHistory()
     try {
         PrivateFile::ensureFolder(AppPaths::dataFolder());
         // Created 0600 before any byte is written, then renamed over the old file.
-        PrivateFile::write(AppPaths::historyFile(), encodeHistory());
+        PrivateFile::write(AppPaths::historyFile(), encodedHistory());
     } catch (const AppError& error) {
         report(kSaveFailedPrefix + error.localizedDescription());
         return false;

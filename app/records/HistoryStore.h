@@ -50,6 +50,9 @@ public:
     // Only one of the three follow-up states is accepted; false when nothing was changed.
     bool updateFollowUpStatus(const QUuid& id, const QString& status);
 
+    // The history file's bytes for the current records, built from each record's cached JSON.
+    const QByteArray& encodedHistory();
+
     // Makes the record's transcript file current and returns its path. Throws AppError. Works even when
     // history saving is disabled, since it touches only this one file.
     QString writeTranscriptFile(const CallRecord& record);
@@ -70,13 +73,13 @@ private:
     void report(const QString& message) const;
     void changed(qsizetype index);
     qsizetype indexOf(const QUuid& id) const;
-    QByteArray encodeHistory();
     void refreshTranscripts();
 
     const Clock& m_clock;
     ErrorSink m_errorSink;
     QList<CallRecord> m_records;
     std::vector<Cache> m_cache; // parallel to m_records
+    QByteArray m_encoded;
     bool m_historyReadFailed = false;
     TranscriptFiles m_files;
 };

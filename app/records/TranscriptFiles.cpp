@@ -7,7 +7,9 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 QString TranscriptFiles::folder()
 {
@@ -16,7 +18,18 @@ QString TranscriptFiles::folder()
 
 QString TranscriptFiles::filePath(const QUuid& recordId)
 {
-    return folder() + QStringLiteral("/Appel-") + uuidText(recordId) + QStringLiteral(".txt");
+    return folder() + QLatin1Char('/') + QString::fromLatin1(fileName(recordId));
+}
+
+QByteArray TranscriptFiles::fileName(const QUuid& recordId)
+{
+    return "Appel-" + recordId.toByteArray(QUuid::WithoutBraces).toUpper() + ".txt";
+}
+
+TranscriptFiles::~TranscriptFiles()
+{
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
 }
 
 QByteArray TranscriptFiles::digest(const QByteArray& content)
@@ -26,13 +39,18 @@ QByteArray TranscriptFiles::digest(const QByteArray& content)
 
 void TranscriptFiles::ensureFolder()
 {
-    PrivateFile::ensureFolder(folder());
+    const QString path = folder();
+    PrivateFile::ensureFolder(path);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
+    // Reopened on every pass, so a folder replaced in the meantime is the one looked at.
+    m_folderFd = ::open(QFile::encodeName(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
 }
 
-bool TranscriptFiles::identityOf(const QByteArray& nativePath, Identity& identity, mode_t& mode)
+bool TranscriptFiles::identityOf(int folderFd, const QByteArray& name, Identity& identity, mode_t& mode)
 {
     struct stat st {};
-    if (::stat(nativePath.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (folderFd < 0 || ::fstatat(folderFd, name.constData(), &st, 0) != 0 || !S_ISREG(st.st_mode))
         return false;
     identity.device = st.st_dev;
     identity.inode = st.st_ino;
@@ -48,15 +66,13 @@ bool TranscriptFiles::refreshIfCurrent(const QUuid& recordId, const QByteArray& 
     const auto known = m_known.find(recordId);
     if (known == m_known.end() || known->digest != digest)
         return false;
-    const QString path = filePath(recordId);
-    const QByteArray native = QFile::encodeName(path);
     Identity identity;
     mode_t mode = 0;
-    if (!identityOf(native, identity, mode) || !(identity == known->identity))
+    if (!identityOf(m_folderFd, known->name, identity, mode) || !(identity == known->identity))
         return false;
     if (mode != PrivateFile::kFileMode) {
-        PrivateFile::setMode(path, PrivateFile::kFileMode);
-        if (!identityOf(native, known->identity, mode))
+        PrivateFile::setMode(filePath(recordId), PrivateFile::kFileMode);
+        if (!identityOf(m_folderFd, known->name, known->identity, mode))
             m_known.erase(known);
     }
     return true;
@@ -65,10 +81,10 @@ bool TranscriptFiles::refreshIfCurrent(const QUuid& recordId, const QByteArray& 
 QString TranscriptFiles::write(const QUuid& recordId, const QByteArray& content, const QByteArray& digest)
 {
     const QString path = filePath(recordId);
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray name = fileName(recordId);
     Identity identity;
     mode_t mode = 0;
-    const bool exists = identityOf(native, identity, mode);
+    const bool exists = identityOf(m_folderFd, name, identity, mode);
     const auto known = m_known.constFind(recordId);
     bool same = false;
     if (exists && known != m_known.cend() && known->identity == identity) {
@@ -86,8 +102,8 @@ QString TranscriptFiles::write(const QUuid& recordId, const QByteArray& content,
         PrivateFile::write(path, content); // created 0600
     else if (mode != PrivateFile::kFileMode)
         PrivateFile::setMode(path, PrivateFile::kFileMode);
-    if (identityOf(native, identity, mode))
-        m_known.insert(recordId, Known{identity, digest});
+    if (identityOf(m_folderFd, name, identity, mode))
+        m_known.insert(recordId, Known{identity, digest, name});
     else
         m_known.remove(recordId);
     return path;

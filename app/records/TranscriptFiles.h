@@ -18,7 +18,13 @@ public:
     static QString filePath(const QUuid& recordId);
     static QByteArray digest(const QByteArray& content);
 
-    // Creates the Transcriptions folder (mode 0700) when it is missing. Throws AppError.
+    TranscriptFiles() = default;
+    TranscriptFiles(const TranscriptFiles&) = delete;
+    TranscriptFiles& operator=(const TranscriptFiles&) = delete;
+    ~TranscriptFiles();
+
+    // Creates the Transcriptions folder (mode 0700) when it is missing, and opens it for the checks
+    // that follow. Throws AppError.
     void ensureFolder();
 
     // When the file is still the one we left holding `digest`: makes sure it is 0600 and returns true,
@@ -41,8 +47,12 @@ private:
     struct Known {
         Identity identity;
         QByteArray digest;
+        QByteArray name; // file name inside the folder
     };
-    static bool identityOf(const QByteArray& nativePath, Identity& identity, mode_t& mode);
+    static bool identityOf(int folderFd, const QByteArray& name, Identity& identity, mode_t& mode);
+    static QByteArray fileName(const QUuid& recordId);
 
     QHash<QUuid, Known> m_known;
+    // The folder as opened by the last ensureFolder: each check then looks up one name, not a whole path.
+    int m_folderFd = -1;
 };

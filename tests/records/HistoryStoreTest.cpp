@@ -196,6 +196,11 @@ TEST_F(HistoryStoreTest, TranscriptEditedOnDiskIsRestoredEvenWithSameSizeAndDate
     QFile::remove(path);
     ASSERT_TRUE(store.saveHistory());
     EXPECT_EQ(contents(path), good) << "a deleted transcript file is written again";
+
+    QDir(AppPaths::transcriptsFolder()).removeRecursively();
+    ASSERT_TRUE(store.saveHistory());
+    EXPECT_EQ(contents(path), good) << "a deleted transcripts folder is made again with its files";
+    EXPECT_EQ(posixMode(AppPaths::transcriptsFolder()), 0700);
 }
 
 TEST_F(HistoryStoreTest, UpdatesFollowTheirRules)
