@@ -39,6 +39,11 @@ QString CallRecord::statusLabel() const
 QString documentDateText(double secondsSinceReferenceDate)
 {
     static const QDateTime reference(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC);
+    // A date read from a hand-edited file can be anything; beyond a few thousand years there is
+    // nothing sensible to show.
+    constexpr double kLimitSeconds = 1e11;
+    if (!std::isfinite(secondsSinceReferenceDate) || std::abs(secondsSinceReferenceDate) > kLimitSeconds)
+        return QStringLiteral("date inconnue");
     // Whole seconds are shown truncated, as a clock shows them.
     const qint64 msecs = qint64(std::floor(secondsSinceReferenceDate * 1000.0));
     const QDateTime local = reference.addMSecs(msecs).toLocalTime();

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <limits>
 #include <sys/stat.h>
 
 namespace {
@@ -303,4 +304,16 @@ TEST_F(HistoryStoreTest, FailuresAreReportedWithTheirPrefix)
         "Historique enregistré, mais un fichier de transcription n’a pas pu être mis à jour : "))
         << errors[0].toStdString();
     EXPECT_EQ(contents(AppPaths::historyFile()), HistoryCodec::encode(store.records()));
+
+    // A record that cannot be represented fails the save and leaves the previous file whole.
+    QFile::remove(AppPaths::transcriptsFolder());
+    const QByteArray previous = contents(AppPaths::historyFile());
+    CallRecord broken = callRecord("Date impossible");
+    broken.date = std::numeric_limits<double>::quiet_NaN();
+    errors.clear();
+    store.insert(broken);
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("Impossible de sauvegarder l’historique : ")) << errors[0].toStdString();
+    EXPECT_EQ(contents(AppPaths::historyFile()), previous);
+    EXPECT_FALSE(store.records()[0].transcriptDocument().isEmpty());
 }
