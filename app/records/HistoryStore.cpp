@@ -6,7 +6,10 @@
 #include "app/common/PrivateFile.h"
 #include "app/records/HistoryCodec.h"
 
+#include <QFile>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 
 const QString HistoryStore::kUnreadableMessage =
     QStringLiteral("Historique illisible. Le fichier existant n’a pas été modifié.");
@@ -50,15 +53,20 @@ void HistoryStore::changed(qsizetype index)
 
 void HistoryStore::load()
 {
-    std::optional<QByteArray> bytes;
+    const QString path = AppPaths::historyFile();
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return; // first start: nothing to show, nothing to say
+    std::optional<QList<CallRecord>> records;
     try {
-        bytes = PrivateFile::read(AppPaths::historyFile());
+        if (const auto bytes = PrivateFile::read(path))
+            records = HistoryCodec::decode(*bytes);
+        else
+            return;
     } catch (const AppError&) {
-        // An unreadable file is treated like a missing one: nothing to show, nothing to say.
+        // A file that is there but cannot be read now (permissions, I/O) may hold the whole history:
+        // overwriting it with this run's calls would lose it, so it is protected like an undecodable one.
     }
-    if (!bytes)
-        return;
-    auto records = HistoryCodec::decode(*bytes);
     if (!records) {
         m_historyReadFailed = true;
         report(kUnreadableMessage);

@@ -138,6 +138,20 @@ TEST_F(HistoryStoreTest, UndecodableHistoryIsNeverOverwritten)
     EXPECT_EQ(contents(AppPaths::historyFile()), broken);
 }
 
+TEST_F(HistoryStoreTest, HistoryThatExistsButCannotBeReadIsProtected)
+{
+    // Overwriting a history that could not be read would lose it; it is kept like an undecodable one.
+    QDir().mkpath(AppPaths::historyFile());
+    QFile marker(AppPaths::historyFile() + "/garde");
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    store.load();
+    EXPECT_TRUE(store.historyReadFailed());
+    EXPECT_EQ(errors, QStringList{"Historique illisible. Le fichier existant n’a pas été modifié."});
+    store.insert(callRecord("Client"));
+    EXPECT_TRUE(QFile::exists(AppPaths::historyFile() + "/garde"));
+}
+
 TEST_F(HistoryStoreTest, UnchangedTranscriptFilesAreLeftAloneButKeptPrivate)
 {
     const CallRecord first = callRecord("Premier", {TranscriptLine::make("Orlea", "Bonjour")});
