@@ -27,10 +27,12 @@ public:
     const QList<CallRecord>& records() const { return m_records; }
     // The first record with that id, or nullptr.
     const CallRecord* find(const QUuid& id) const;
-    // True once the history file was found undecodable at load: nothing is written for the rest of the run.
+    // True once the history file was found present but unreadable or undecodable at load: nothing is
+    // written for the rest of the run.
     bool historyReadFailed() const { return m_historyReadFailed; }
 
-    // Reads the history file. Missing or unreadable: silently empty. Undecodable: empty, saving disabled.
+    // Reads the history file. Missing: silently empty. Present but unreadable or undecodable: empty,
+    // reported, and saving disabled so the file is never overwritten.
     void load();
 
     // Writes the history file, then refreshes the transcript files. Returns true when both succeeded.
