@@ -1,0 +1,232 @@
+#include "app/records/HistoryStore.h"
+
+#include "app/common/AppError.h"
+#include "app/common/AppPaths.h"
+#include "app/common/Clock.h"
+#include "app/common/PrivateFile.h"
+#include "app/records/HistoryCodec.h"
+
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+const QString HistoryStore::kUnreadableMessage =
+    QStringLiteral("Historique illisible. Le fichier existant n’a pas été modifié.");
+const QString HistoryStore::kSavingDisabledMessage =
+    QStringLiteral("L’historique existant est illisible. Exportez les nouvelles conversations avant de "
+                   "quitter ; le fichier existant est conservé.");
+const QString HistoryStore::kSaveFailedPrefix = QStringLiteral("Impossible de sauvegarder l’historique : ");
+const QString HistoryStore::kTranscriptFailedPrefix =
+    QStringLiteral("Historique enregistré, mais un fichier de transcription n’a pas pu être mis à jour : ");
+
+HistoryStore::HistoryStore(const Clock& clock, ErrorSink errorSink)
+    : m_clock(clock), m_errorSink(std::move(errorSink))
+{
+}
+
+void HistoryStore::report(const QString& message) const
+{
+    if (m_errorSink)
+        m_errorSink(message);
+}
+
+const CallRecord* HistoryStore::find(const QUuid& id) const
+{
+    const qsizetype index = indexOf(id);
+    return index < 0 ? nullptr : &m_records[index];
+}
+
+qsizetype HistoryStore::indexOf(const QUuid& id) const
+{
+    for (qsizetype i = 0; i < m_records.size(); ++i) {
+        if (m_records[i].id == id)
+            return i;
+    }
+    return -1;
+}
+
+void HistoryStore::changed(qsizetype index)
+{
+    m_cache[size_t(index)] = Cache{};
+}
+
+void HistoryStore::load()
+{
+    const QString path = AppPaths::historyFile();
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+        return; // first start: nothing to show, nothing to say
+    std::optional<QList<CallRecord>> records;
+    try {
+        if (const auto bytes = PrivateFile::read(path))
+            records = HistoryCodec::decode(*bytes);
+        else
+            return;
+    } catch (const AppError&) {
+        // A file that is there but cannot be read now (permissions, I/O) may hold the whole history:
+        // overwriting it with this run's calls would lose it, so it is protected like an undecodable one.
+    }
+    if (!records) {
+        m_historyReadFailed = true;
+        report(kUnreadableMessage);
+        return;
+    }
+    m_records = std::move(*records);
+    m_cache.assign(size_t(m_records.size()), Cache{});
+}
+
+const QByteArray& HistoryStore::encodedHistory()
+{
+    qsizetype total = 2;
+    for (qsizetype i = 0; i < m_records.size(); ++i) {
+        Cache& cache = m_cache[size_t(i)];
+        if (cache.json.isEmpty())
+            cache.json = HistoryCodec::encodeRecord(m_records[i]);
+        total += cache.json.size() + 1;
+    }
+    // The buffer keeps its pages from one save to the next: refilling it is a copy, not a fresh
+    // allocation whose every page faults in.
+    if (m_encoded.capacity() < total)
+        m_encoded.reserve(total + total / 8);
+    m_encoded.resize(total - (m_records.isEmpty() ? 0 : 1));
+    char* p = m_encoded.data();
+    *p++ = '[';
+    for (qsizetype i = 0; i < m_records.size(); ++i) {
+        if (i > 0)
+            *p++ = ',';
+        const QByteArray& json = m_cache[size_t(i)].json;
+        std::memcpy(p, json.constData(), size_t(json.size()));
+        p += json.size();
+    }
+    *p++ = ']';
+    Q_ASSERT(p == m_encoded.constData() + m_encoded.size());
+    return m_encoded;
+}
+
+bool HistoryStore::saveHistory()
+{
+    if (m_historyReadFailed) {
+        report(kSavingDisabledMessage);
+        return false;
+    }
+    try {
+        PrivateFile::ensureFolder(AppPaths::dataFolder());
+        // Created 0600 before any byte is written, then renamed over the old file.
+        PrivateFile::write(AppPaths::historyFile(), encodedHistory());
+    } catch (const AppError& error) {
+        report(kSaveFailedPrefix + error.localizedDescription());
+        return false;
+    }
+    try {
+        refreshTranscripts();
+    } catch (const AppError& error) {
+        report(kTranscriptFailedPrefix + error.localizedDescription());
+        return false;
+    }
+    return true;
+}
+
+void HistoryStore::refreshTranscripts()
+{
+    m_files.ensureFolder();
+    for (qsizetype i = 0; i < m_records.size(); ++i) {
+        const CallRecord& record = m_records[i];
+        Cache& cache = m_cache[size_t(i)];
+        QByteArray content;
+        if (cache.documentDigest.isEmpty()) {
+            content = record.transcriptDocument().toUtf8();
+            cache.documentDigest = TranscriptFiles::digest(content);
+        }
+        if (m_files.refreshIfCurrent(record.id, cache.documentDigest))
+            continue;
+        if (content.isNull())
+            content = record.transcriptDocument().toUtf8();
+        m_files.write(record.id, content, cache.documentDigest);
+    }
+}
+
+QString HistoryStore::writeTranscriptFile(const CallRecord& record)
+{
+    m_files.ensureFolder();
+    const QByteArray content = record.transcriptDocument().toUtf8();
+    return m_files.write(record.id, content, TranscriptFiles::digest(content));
+}
+
+void HistoryStore::insert(CallRecord record)
+{
+    m_records.prepend(std::move(record));
+    m_cache.insert(m_cache.begin(), Cache{});
+    saveHistory();
+}
+
+bool HistoryStore::update(const QUuid& id, const std::function<void(CallRecord&)>& change)
+{
+    const qsizetype index = indexOf(id);
+    if (index < 0)
+        return false;
+    change(m_records[index]);
+    changed(index);
+    saveHistory();
+    return true;
+}
+
+CallRecord HistoryStore::demoRecord()
+{
+    CallRecord record;
+    record.caller = QStringLiteral("Camille Laurent · exemple fictif");
+    record.kind = QStringLiteral("Démonstration");
+    const QString orlea = QStringLiteral("Orlea");
+    const QString caller = QStringLiteral("Interlocuteur");
+    record.transcript = {
+        TranscriptLine::make(orlea, QStringLiteral("Bonjour, vous êtes bien au service de gestion locative. "
+                                                   "Comment puis-je vous aider ?")),
+        TranscriptLine::make(caller, QStringLiteral("Il y a une fuite sous mon évier depuis ce matin, au 12 "
+                                                    "rue des Lilas, appartement 4.")),
+        TranscriptLine::make(orlea, QStringLiteral("Est-ce que l’eau coule encore et pouvez-vous fermer le "
+                                                   "robinet d’arrêt sans risque ?")),
+        TranscriptLine::make(
+            caller, QStringLiteral("J’ai fermé le robinet. Ça ne coule plus. J’ai pris des photos.")),
+        TranscriptLine::make(orlea, QStringLiteral("Je note la fuite et le robinet fermé. Le gestionnaire "
+                                                   "prendra connaissance de votre message pour organiser la "
+                                                   "suite.")),
+    };
+    record.note =
+        QStringLiteral("Exemple : fuite sous évier, robinet fermé. Logement et identité à confirmer. "
+                       "Photos disponibles, non reçues. Rappel et intervention à organiser par le "
+                       "gestionnaire.");
+    return record;
+}
+
+QUuid HistoryStore::addDemo()
+{
+    CallRecord record = demoRecord();
+    record.id = QUuid::createUuid();
+    record.date = secondsSinceReferenceDate(m_clock.now());
+    const QUuid id = record.id;
+    insert(std::move(record));
+    return id;
+}
+
+bool HistoryStore::updateNote(const QUuid& id, const QString& note)
+{
+    return update(id, [&](CallRecord& record) { record.note = note; });
+}
+
+bool HistoryStore::updateDossier(const QUuid& id, const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    return update(id, [&](CallRecord& record) {
+        if (trimmed.isEmpty())
+            record.dossier.reset();
+        else
+            record.dossier = trimmed;
+    });
+}
+
+bool HistoryStore::updateFollowUpStatus(const QUuid& id, const QString& status)
+{
+    if (!FollowUp::isValid(status))
+        return false;
+    return update(id, [&](CallRecord& record) { record.followUpStatus = status; });
+}
