@@ -1,5 +1,6 @@
 #include "app/realtime/RealtimeClient.h"
 #include "tests/realtime/RealtimeTestSupport.h"
+#include "tests/realtime/TestCertificates.h"
 #include "tools/realtime-standin/RealtimeStandIn.h"
 
 #include <QJsonArray>
@@ -35,14 +36,31 @@ QByteArray appendedAudio(const QJsonObject& event)
     return QByteArray::fromBase64(event.value("audio").toString().toLatin1());
 }
 
-class RealtimeClientTest : public ::testing::Test {
+enum class Transport { Plain, Tls };
+
+// Made on first use, once per test process.
+const TestCertificates& certificates()
+{
+    static const TestCertificates made;
+    return made;
+}
+
+class RealtimeClientTest : public ::testing::TestWithParam<Transport> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(server.listen()) << server.errorString().toStdString();
+        if (GetParam() == Transport::Tls) {
+            ASSERT_TRUE(certificates().valid()) << certificates().error.toStdString();
+            ASSERT_TRUE(server.listen(certificates().serverFiles())) << server.errorString().toStdString();
+            qputenv("ORLEA_REALTIME_CA", certificates().caPath().toUtf8());
+        } else {
+            ASSERT_TRUE(server.listen()) << server.errorString().toStdString();
+        }
         client.setEndpoint(server.url());
         log.attach(client);
     }
+
+    void TearDown() override { qunsetenv("ORLEA_REALTIME_CA"); }
 
     // Connects and lets the server confirm the session.
     void connectReady(const QString& model = QStringLiteral("gpt-realtime"))
@@ -64,7 +82,7 @@ protected:
     CallbackLog log;
 };
 
-TEST_F(RealtimeClientTest, OpensTheEndpointWithTheExactSessionConfiguration)
+TEST_P(RealtimeClientTest, OpensTheEndpointWithTheExactSessionConfiguration)
 {
     client.connect("sk-test", "gpt-realtime", "marin", "Tu es le standard de l’agence.");
     ASSERT_EQ(log.usages.size(), 1) << "connect reports the zero usage of the new conversation";
@@ -106,7 +124,7 @@ TEST_F(RealtimeClientTest, OpensTheEndpointWithTheExactSessionConfiguration)
                 QMetaType::LongLong);
 }
 
-TEST_F(RealtimeClientTest, SettingAndEnvironmentReplaceTheEndpoint)
+TEST_P(RealtimeClientTest, SettingAndEnvironmentReplaceTheEndpoint)
 {
     RealtimeClient production;
     const QUrl standard = production.endpointURL("gpt-realtime");
@@ -121,7 +139,7 @@ TEST_F(RealtimeClientTest, SettingAndEnvironmentReplaceTheEndpoint)
     qunsetenv("ORLEA_REALTIME_URL");
 }
 
-TEST_F(RealtimeClientTest, ReadinessGatesAudioAndInstructions)
+TEST_P(RealtimeClientTest, ReadinessGatesAudioAndInstructions)
 {
     client.connect("sk-test", "gpt-realtime", "marin", "Consignes initiales");
     // A whole minute of audio before the session is ready must neither be sent nor priced.
@@ -154,7 +172,7 @@ TEST_F(RealtimeClientTest, ReadinessGatesAudioAndInstructions)
     EXPECT_EQ(log.usages.size(), 3) << "close before ready reports no final snapshot";
 }
 
-TEST_F(RealtimeClientTest, InstructionsAreConfirmedOnlyByTheSameText)
+TEST_P(RealtimeClientTest, InstructionsAreConfirmedOnlyByTheSameText)
 {
     connectReady();
     ASSERT_TRUE(client.updateInstructions("Parle plus lentement."));
@@ -187,7 +205,7 @@ TEST_F(RealtimeClientTest, InstructionsAreConfirmedOnlyByTheSameText)
     EXPECT_EQ(log.ready, 1);
 }
 
-TEST_F(RealtimeClientTest, AudioSnapshotsFollowEachSecondOfSentAudio)
+TEST_P(RealtimeClientTest, AudioSnapshotsFollowEachSecondOfSentAudio)
 {
     connectReady();
     const int before = int(log.usages.size());
@@ -209,7 +227,7 @@ TEST_F(RealtimeClientTest, AudioSnapshotsFollowEachSecondOfSentAudio)
     EXPECT_FALSE(appends[0]["audio"].toString().contains('\n'));
 }
 
-TEST_F(RealtimeClientTest, TheThreeHundredAndFirstWaitingMessageIsRefused)
+TEST_P(RealtimeClientTest, TheThreeHundredAndFirstWaitingMessageIsRefused)
 {
     connectReady();
     // Queued in one go, none has been handed to the socket yet: 300 wait, the next is refused.
@@ -227,7 +245,7 @@ TEST_F(RealtimeClientTest, TheThreeHundredAndFirstWaitingMessageIsRefused)
     EXPECT_EQ(client.waitingMessages(), 0);
 }
 
-TEST_F(RealtimeClientTest, AStalledNetworkFillsTheQueue)
+TEST_P(RealtimeClientTest, AStalledNetworkFillsTheQueue)
 {
     connectReady();
     server.stopReading();
@@ -245,7 +263,7 @@ TEST_F(RealtimeClientTest, AStalledNetworkFillsTheQueue)
     EXPECT_GT(sent, 300);
 }
 
-TEST_F(RealtimeClientTest, ServiceEventsBecomeCallbacks)
+TEST_P(RealtimeClientTest, ServiceEventsBecomeCallbacks)
 {
     connectReady();
     const QByteArray voice = taggedChunk(7, 960);
@@ -300,7 +318,7 @@ TEST_F(RealtimeClientTest, ServiceEventsBecomeCallbacks)
     EXPECT_TRUE(server.hasClient()) << "an error event does not close the connection";
 }
 
-TEST_F(RealtimeClientTest, AMegabyteDeltaArrivesWhole)
+TEST_P(RealtimeClientTest, AMegabyteDeltaArrivesWhole)
 {
     connectReady();
     const QByteArray voice = taggedChunk(3, 786'432); // 1 MiB of Base64
@@ -310,7 +328,7 @@ TEST_F(RealtimeClientTest, AMegabyteDeltaArrivesWhole)
     EXPECT_EQ(log.audio.value(0), voice);
 }
 
-TEST_F(RealtimeClientTest, AMalformedFrameEndsReception)
+TEST_P(RealtimeClientTest, AMalformedFrameEndsReception)
 {
     connectReady();
     server.sendText("{\"type\": \"input_audio_buffer.speech_started\"");
@@ -329,7 +347,7 @@ TEST_F(RealtimeClientTest, AMalformedFrameEndsReception)
     EXPECT_EQ(log.errors, QStringList{kReceiveFailed});
 }
 
-TEST_F(RealtimeClientTest, ConnectionLossIsReportedUnlessClosed)
+TEST_P(RealtimeClientTest, ConnectionLossIsReportedUnlessClosed)
 {
     connectReady();
     server.closeAbruptly();
@@ -356,7 +374,7 @@ TEST_F(RealtimeClientTest, ConnectionLossIsReportedUnlessClosed)
     EXPECT_EQ(orphanErrors.front(), kReceiveFailed);
 }
 
-TEST_F(RealtimeClientTest, ReconnectingEndsTheOldConversationFirst)
+TEST_P(RealtimeClientTest, ReconnectingEndsTheOldConversationFirst)
 {
     connectReady("gpt-realtime");
     server.send(
@@ -386,6 +404,34 @@ TEST_F(RealtimeClientTest, ReconnectingEndsTheOldConversationFirst)
     ASSERT_TRUE(waitUntil([&] { return !server.closeCodes().isEmpty(); }));
     EXPECT_EQ(server.closeCodes()[0], QWebSocketProtocol::CloseCodeNormal);
     EXPECT_EQ(log.errors, QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, RealtimeClientTest, ::testing::Values(Transport::Plain, Transport::Tls),
+                         [](const auto& info) { return info.param == Transport::Tls ? "wss" : "ws"; });
+
+TEST(RealtimeClientTls, TrustsOnlyTheGivenAuthority)
+{
+    ASSERT_TRUE(certificates().valid()) << certificates().error.toStdString();
+    RealtimeStandIn server;
+    server.setConfirmsSessions(true);
+    ASSERT_TRUE(server.listen(certificates().serverFiles()));
+    EXPECT_EQ(server.url().scheme(), "wss");
+    RealtimeClient client(server.url());
+    CallbackLog log;
+    log.attach(client);
+
+    qputenv("ORLEA_REALTIME_CA", certificates().caPath().toUtf8());
+    client.connect("sk-test", "gpt-realtime", "marin", "x");
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    client.close();
+
+    // Without the test authority the certificate is refused: verification is never switched off.
+    qunsetenv("ORLEA_REALTIME_CA");
+    client.connect("sk-test", "gpt-realtime", "marin", "x");
+    ASSERT_TRUE(waitUntil([&] { return !log.errors.isEmpty(); }));
+    EXPECT_EQ(log.errors, QStringList{kReceiveFailed});
+    EXPECT_EQ(server.connectionCount(), 1);
+    EXPECT_FALSE(client.isReady());
 }
 
 } // namespace
