@@ -199,6 +199,7 @@ void RealtimeClient::tearDown()
     m_streamOpen = false;
     m_waiting.clear();
     m_writing = false;
+    m_pumpScheduled = false; // a pump queued for this connection finds a stale generation
     m_sending = false;
     m_receiving = false;
     ++m_generation;

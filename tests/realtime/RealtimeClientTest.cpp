@@ -12,6 +12,7 @@
 namespace {
 
 const QString kQueueFull = QStringLiteral("Connexion trop lente pour maintenir la conversation audio.");
+const QString kSendFailed = QStringLiteral("Envoi audio interrompu. Vérifiez la connexion Internet.");
 const QString kReceiveFailed =
     QStringLiteral("Connexion à l’IA interrompue. Vérifiez la clé, le modèle et votre accès Internet.");
 
@@ -261,6 +262,18 @@ TEST_P(RealtimeClientTest, AStalledNetworkFillsTheQueue)
     EXPECT_EQ(log.errors.front(), kQueueFull);
     EXPECT_EQ(client.waitingMessages(), 300);
     EXPECT_GT(sent, 300);
+
+    // The connection dies with a message half written: both directions report, then the rest of
+    // the conversation is dropped quietly instead of refusing message after message.
+    log.errors.clear();
+    server.closeAbruptly();
+    ASSERT_TRUE(waitUntil([&] { return log.errors.size() == 2; }));
+    EXPECT_EQ(log.errors, (QStringList{kReceiveFailed, kSendFailed}));
+    for (int i = 0; i < 400; ++i)
+        client.append(taggedChunk(i, 480));
+    settle();
+    EXPECT_EQ(log.errors.size(), 2);
+    EXPECT_EQ(client.waitingMessages(), 0);
 }
 
 TEST_P(RealtimeClientTest, ServiceEventsBecomeCallbacks)
@@ -276,7 +289,7 @@ TEST_P(RealtimeClientTest, ServiceEventsBecomeCallbacks)
         parse(R"({"type":"conversation.item.input_audio_transcription.completed","transcript":"Allô ?"})"));
     server.send(parse(R"({"type":"conversation.item.input_audio_transcription.completed","transcript":3})"));
     server.send(parse(R"({"type":"input_audio_buffer.speech_started"})"));
-    server.sendText(R"([{"type":"input_audio_buffer.speech_started"}])");
+    server.sendNonObjectJSON();
     server.sendText(R"({"no_type":true})");
     server.sendText(R"({"type":"rate_limits.updated"})");
     server.sendError(QString("invalid_api_key"));
@@ -331,7 +344,7 @@ TEST_P(RealtimeClientTest, AMegabyteDeltaArrivesWhole)
 TEST_P(RealtimeClientTest, AMalformedFrameEndsReception)
 {
     connectReady();
-    server.sendText("{\"type\": \"input_audio_buffer.speech_started\"");
+    server.sendMalformedJSON();
     server.send(parse(R"({"type":"input_audio_buffer.speech_started"})"));
     ASSERT_TRUE(waitUntil([&] { return !log.errors.isEmpty(); }));
     settle();
@@ -404,6 +417,19 @@ TEST_P(RealtimeClientTest, ReconnectingEndsTheOldConversationFirst)
     ASSERT_TRUE(waitUntil([&] { return !server.closeCodes().isEmpty(); }));
     EXPECT_EQ(server.closeCodes()[0], QWebSocketProtocol::CloseCodeNormal);
     EXPECT_EQ(log.errors, QStringList{});
+
+    // Back-to-back connects: only the last connection lives, and it still configures its session.
+    client.connect("sk-test", "gpt-realtime", "marin", "premier");
+    client.connect("sk-test", "gpt-realtime", "marin", "second");
+    ASSERT_TRUE(waitUntil([&] {
+        return !server.received().isEmpty() &&
+               server.received().back()["session"]["instructions"] == "second";
+    })) << "the last connection never sent its configuration";
+    server.confirmSession();
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    client.append(taggedChunk(1));
+    ASSERT_TRUE(waitUntil([&] { return appendsReceived() == 1; }))
+        << "sending stalled after the reconnection";
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, RealtimeClientTest, ::testing::Values(Transport::Plain, Transport::Tls),

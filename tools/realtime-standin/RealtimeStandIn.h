@@ -66,6 +66,11 @@ public:
     void sendErrorValue(const QJsonValue& error);
 
     // Faults.
+    void sendMalformedJSON() { sendText(QStringLiteral("{\"type\": \"response.done\", ")); }
+    void sendNonObjectJSON()
+    {
+        sendText(QStringLiteral("[{\"type\": \"input_audio_buffer.speech_started\"}]"));
+    }
     void closeNormally(QWebSocketProtocol::CloseCode code = QWebSocketProtocol::CloseCodeNormal);
     void closeAbruptly();
     // Stops reading the latest connection: its bytes pile up in the kernel until the client's
