@@ -232,7 +232,7 @@ void RealtimeClient::send(const QJsonObject& event)
             onError(kQueueFullMessage);
         return;
     }
-    m_waiting.push_back(QString::fromUtf8(json));
+    m_waiting.push_back(json);
     schedulePump();
 }
 
@@ -262,14 +262,13 @@ void RealtimeClient::pump()
 {
     if (!m_sending || m_writing || m_waiting.empty() || m_socket->state() != QAbstractSocket::ConnectedState)
         return;
-    const QString message = std::move(m_waiting.front());
+    const QByteArray message = std::move(m_waiting.front());
     m_waiting.pop_front();
     const quint64 generation = m_generation;
-    const qint64 expected = message.toUtf8().size();
-    const qint64 written = m_socket->sendTextMessage(message);
+    const qint64 written = m_socket->sendTextMessage(QString::fromUtf8(message));
     if (!isCurrent(generation))
         return;
-    if (written != expected) {
+    if (written != message.size()) {
         sendFailed();
         return;
     }

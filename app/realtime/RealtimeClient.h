@@ -47,6 +47,8 @@ public:
     bool isReady() const { return m_ready; }
     // Serialised messages waiting for the socket, not counting the one being written.
     int waitingMessages() const { return int(m_waiting.size()); }
+    // True while a message waits or is being written.
+    bool isSending() const { return m_writing || !m_waiting.empty(); }
 
     static constexpr char kServiceHost[] = "api.openai.com";
     static constexpr char kServicePath[] = "/v1/realtime";
@@ -89,7 +91,7 @@ private:
     bool m_receiving = false;
     bool m_sending = false;
     bool m_streamOpen = false;
-    std::deque<QString> m_waiting;
+    std::deque<QByteArray> m_waiting; // UTF-8 JSON texts
     bool m_writing = false;
     bool m_pumpScheduled = false;
 
