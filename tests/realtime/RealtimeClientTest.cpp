@@ -331,14 +331,22 @@ TEST_P(RealtimeClientTest, ServiceEventsBecomeCallbacks)
     EXPECT_TRUE(server.hasClient()) << "an error event does not close the connection";
 }
 
-TEST_P(RealtimeClientTest, AMegabyteDeltaArrivesWhole)
+TEST_P(RealtimeClientTest, LargeDeltasArriveWholeWithinTheSizeLimit)
 {
     connectReady();
-    const QByteArray voice = taggedChunk(3, 786'432); // 1 MiB of Base64
+    const QByteArray voice = taggedChunk(3, 786'432); // a single 1 MiB frame of Base64
     server.send({{"type", "response.output_audio.delta"}, {"delta", QString::fromLatin1(voice.toBase64())}});
     ASSERT_TRUE(waitUntil([&] { return !log.audio.isEmpty() || !log.errors.isEmpty(); }));
     EXPECT_EQ(log.errors, QStringList{});
     EXPECT_EQ(log.audio.value(0), voice);
+
+    // Beyond the limit the socket refuses the frame and the connection ends.
+    const QByteArray huge(RealtimeClient::kMaxIncomingBytes, 'A');
+    server.sendText(R"({"type":"response.output_audio.delta","delta":")" + QString::fromLatin1(huge) +
+                    R"("})");
+    ASSERT_TRUE(waitUntil([&] { return !log.errors.isEmpty(); }));
+    EXPECT_EQ(log.errors, QStringList{kReceiveFailed});
+    EXPECT_EQ(log.audio.size(), 1);
 }
 
 TEST_P(RealtimeClientTest, AMalformedFrameEndsReception)

@@ -16,6 +16,7 @@ namespace {
 
 // Small buffers make a stalled reader back up into the client quickly.
 constexpr int kStalledBufferBytes = 4096;
+constexpr quint64 kOutgoingFrameBytes = 64ull * 1024 * 1024;
 
 void mergeInto(QJsonObject& target, const QJsonObject& update)
 {
@@ -120,6 +121,8 @@ void RealtimeStandIn::acceptWebSocket()
 {
     while (QWebSocket* socket = m_upgrader->nextPendingConnection()) {
         socket->setParent(this);
+        // Whole messages in single frames, however large, like the service's audio deltas.
+        socket->setOutgoingFrameSize(kOutgoingFrameBytes);
         ++m_connectionCount;
         m_client = socket;
         m_handshake = socket->request();
