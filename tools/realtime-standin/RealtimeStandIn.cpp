@@ -37,6 +37,11 @@ RealtimeStandIn::RealtimeStandIn(QObject* parent) : QObject(parent) {}
 
 RealtimeStandIn::~RealtimeStandIn()
 {
+    // WebSockets first: they still use the transports that the listener owns.
+    for (QWebSocket* socket : findChildren<QWebSocket*>(QString(), Qt::FindDirectChildrenOnly)) {
+        socket->disconnect(this);
+        delete socket;
+    }
     for (const auto& transport : std::as_const(m_transports)) {
         if (transport)
             transport->abort();
