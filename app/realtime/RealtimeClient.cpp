@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
+#include <QThread>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
@@ -95,6 +96,7 @@ QJsonObject RealtimeClient::sessionConfiguration(const QString& model, const QSt
 void RealtimeClient::connect(const QString& key, const QString& model, const QString& voice,
                              const QString& instructions)
 {
+    Q_ASSERT_X(QThread::currentThread() == m_context.thread(), "RealtimeClient::connect", "main thread only");
     close();
 
     m_usageMeter = ConversationUsageMeter(model);
@@ -154,6 +156,8 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
 
 void RealtimeClient::append(const QByteArray& pcm)
 {
+    // The bridge captures on an audio thread; its chunks must hop to the main thread first.
+    Q_ASSERT_X(QThread::currentThread() == m_context.thread(), "RealtimeClient::append", "main thread only");
     if (!m_ready)
         return;
     m_usageMeter.addInput(double(pcm.size()) / double(kBytesPerSecond));
