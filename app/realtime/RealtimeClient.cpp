@@ -228,8 +228,10 @@ void RealtimeClient::tearDown()
 
 void RealtimeClient::send(const QJsonObject& event)
 {
+    if (!m_streamOpen)
+        return;
     const QByteArray json = QJsonDocument(event).toJson(QJsonDocument::Compact);
-    if (json.isEmpty() || !m_streamOpen)
+    if (json.isEmpty())
         return;
     if (m_waiting.size() >= size_t(kMaxWaitingMessages)) {
         if (onError)
