@@ -1,0 +1,60 @@
+#include "tools/realtime-standin/RealtimeStandInThread.h"
+
+#include "tools/realtime-standin/StandInAgent.h"
+
+RealtimeStandInThread::RealtimeStandInThread()
+{
+    m_thread.setObjectName(QStringLiteral("realtime-standin"));
+}
+
+RealtimeStandInThread::~RealtimeStandInThread()
+{
+    stop();
+}
+
+bool RealtimeStandInThread::start(const Options& options)
+{
+    stop();
+    m_anchor = new QObject;
+    m_anchor->moveToThread(&m_thread);
+    m_thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        m_anchor,
+        [&] {
+            std::optional<StandInScript> script = StandInScript::builtIn();
+            if (!options.promptsFolder.isEmpty())
+                script = StandInScript::load(options.promptsFolder);
+            if (!script) {
+                m_errorString = QStringLiteral("cannot load the prompts of ") + options.promptsFolder;
+                return;
+            }
+            auto* server = new RealtimeStandIn(m_anchor);
+            if (options.agent) {
+                auto* agent = new StandInAgent(*server, *script, m_anchor);
+                agent->setSpeed(options.speed);
+            } else {
+                server->setConfirmsSessions(true);
+            }
+            listening = server->listen(options.tls, options.port);
+            m_errorString = server->errorString();
+            m_url = server->url();
+        },
+        Qt::BlockingQueuedConnection);
+    if (!listening)
+        stop();
+    return listening;
+}
+
+void RealtimeStandInThread::stop()
+{
+    if (!m_anchor)
+        return;
+    QObject* anchor = m_anchor;
+    m_anchor = nullptr;
+    // The server's sockets must die on the thread that owns them.
+    QMetaObject::invokeMethod(
+        anchor, [anchor] { delete anchor; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
