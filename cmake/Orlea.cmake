@@ -24,9 +24,8 @@ function(orlea_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ORLEA_SOURCE_DIR=${CMAKE_SOURCE_DIR};ORLEA_BUILD_DIR=${CMAKE_BINARY_DIR}"
-               TIMEOUT ${ARG_TIMEOUT})
+  # The test main sets QT_QPA_PLATFORM, ORLEA_SOURCE_DIR and ORLEA_BUILD_DIR when they are unset.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${ARG_TIMEOUT})
 endfunction()
 
 # orlea_benchmark(name SOURCES ... LIBS ...): a Google Benchmark program, run by `make bench`.

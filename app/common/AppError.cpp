@@ -42,7 +42,7 @@ QString fileErrorDescription(int errnoValue, FileOperation operation, const QStr
     case EEXIST:
         return QStringLiteral("Un fichier du même nom que %1 existe déjà.").arg(object);
     case EILSEQ:
-        return QStringLiteral("Le contenu de %1 n’est pas un texte UTF-8 valide.").arg(object);
+        return QStringLiteral("Le contenu de %1 n’est pas un texte UTF-8 valide.").arg(name);
     default:
         break;
     }

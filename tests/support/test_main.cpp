@@ -2,8 +2,11 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+void setUpTestEnvironment();
+
 int main(int argc, char** argv)
 {
+    setUpTestEnvironment();
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
