@@ -26,13 +26,27 @@ int toMilliseconds(double seconds)
 }
 } // namespace
 
+// A timer owned by the scheduler; cancelling the handle stops and disposes of it.
+QTimer* QtScheduler::armTimer(const std::shared_ptr<TaskHandle::State>& state, double seconds, bool repeat)
+{
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(!repeat);
+    timer->setTimerType(Qt::PreciseTimer);
+    QPointer<QTimer> guard(timer);
+    state->onCancel = [guard] {
+        if (guard) {
+            guard->stop();
+            guard->deleteLater();
+        }
+    };
+    timer->start(toMilliseconds(seconds));
+    return timer;
+}
+
 TaskHandle QtScheduler::after(double delaySeconds, std::function<void()> task)
 {
     auto state = std::make_shared<TaskHandle::State>();
-    auto* timer = new QTimer(this);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QPointer<QTimer> guard(timer);
+    QTimer* timer = armTimer(state, delaySeconds, false);
     connect(timer, &QTimer::timeout, this, [state, timer, task = std::move(task)] {
         timer->deleteLater();
         if (state->cancelled || state->done)
@@ -41,33 +55,17 @@ TaskHandle QtScheduler::after(double delaySeconds, std::function<void()> task)
         state->onCancel = nullptr;
         task();
     });
-    state->onCancel = [guard] {
-        if (guard) {
-            guard->stop();
-            guard->deleteLater();
-        }
-    };
-    timer->start(toMilliseconds(delaySeconds));
     return TaskHandle(state);
 }
 
 TaskHandle QtScheduler::every(double periodSeconds, std::function<void()> task)
 {
     auto state = std::make_shared<TaskHandle::State>();
-    auto* timer = new QTimer(this);
-    timer->setTimerType(Qt::PreciseTimer);
-    QPointer<QTimer> guard(timer);
+    QTimer* timer = armTimer(state, periodSeconds, true);
     connect(timer, &QTimer::timeout, this, [state, task = std::move(task)] {
         if (!state->cancelled)
             task();
     });
-    state->onCancel = [guard] {
-        if (guard) {
-            guard->stop();
-            guard->deleteLater();
-        }
-    };
-    timer->start(toMilliseconds(periodSeconds));
     return TaskHandle(state);
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 class ManualClock;
+class QTimer;
 
 // A handle on a scheduled task. Cancelling is idempotent; a default handle is inactive.
 class TaskHandle {
@@ -45,6 +46,9 @@ public:
     explicit QtScheduler(QObject* parent = nullptr) : QObject(parent) {}
     TaskHandle after(double delaySeconds, std::function<void()> task) override;
     TaskHandle every(double periodSeconds, std::function<void()> task) override;
+
+private:
+    QTimer* armTimer(const std::shared_ptr<TaskHandle::State>& state, double seconds, bool repeat);
 };
 
 // Runs tasks when a test advances time; the clock it drives is moved to each task's due time
