@@ -27,10 +27,16 @@ const CFUUIDBytes kDriverInterface = {0xEE, 0xA5, 0x77, 0x3D, 0xCC, 0x43, 0x49, 
 
 } // namespace
 
+std::string driverModulePath()
+{
+    // ctest passes the build folder; the compiled-in one serves when the test runs by hand.
+    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
+    return std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) + "/lib/VelkaroAudio.so";
+}
+
 DriverHost::DriverHost()
 {
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    const std::string path = std::string(buildDir ? buildDir : "build") + "/lib/VelkaroAudio.so";
+    const std::string path = driverModulePath();
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         ADD_FAILURE() << "cannot load " << path << ": " << dlerror();

@@ -64,5 +64,6 @@ struct HostString {
     CFStringRef ref() const { return &value; }
 };
 
+std::string driverModulePath();
 std::u16string toU16(CFStringRef string);
 UInt64 frameBits(float left, float right);

@@ -72,8 +72,12 @@ AudioStreamBasicDescription streamFormat()
 
 class Driver : public ::testing::Test {
 protected:
+    void SetUp() override { ASSERT_NE(host.ref(), nullptr) << "the driver module did not load"; }
+
     void TearDown() override
     {
+        if (host.ref() == nullptr)
+            return;
         // Leave both devices stopped and every stream active for the next test.
         for (AudioObjectID device : {kCall, kVoice})
             while (host.driver().StopIO(host.ref(), device, 0) == 0) {
@@ -103,8 +107,7 @@ TEST_F(Driver, FactoryAndReferenceCountingBehaveLikeCom)
     EXPECT_EQ(driver._reserved, nullptr);
 
     const __CFUUID otherType = {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
-    void* handle =
-        dlopen((std::string(std::getenv("ORLEA_BUILD_DIR")) + "/lib/VelkaroAudio.so").c_str(), RTLD_NOW);
+    void* handle = dlopen(driverModulePath().c_str(), RTLD_NOW);
     auto factory =
         reinterpret_cast<void* (*)(CFAllocatorRef, CFUUIDRef)>(dlsym(handle, "VelkaroAudioFactory"));
     EXPECT_EQ(factory(nullptr, &otherType), nullptr) << "a foreign plug-in type must be refused";
