@@ -33,8 +33,7 @@ bool validSampleTime(Float64 sampleTime)
 void clearRing(UInt32 index)
 {
     for (RingSlot& slot : rings[index])
-        slot.tag.store(0, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+        slot.tag.store(0, std::memory_order_release);
 }
 
 HRESULT query(void* driver, REFIID uuid, LPVOID* outInterface)
@@ -204,8 +203,9 @@ void readRing(UInt32 index, UInt64 firstFrame, UInt32 count, UInt64* out)
             const UInt64 expected = written + 1;
             RingSlot& slot = ring[written % kRingFrames];
             if (slot.tag.load(std::memory_order_acquire) == expected) {
-                const UInt64 frame = slot.frame.load(std::memory_order_relaxed);
-                std::atomic_thread_fence(std::memory_order_acquire);
+                // Acquiring the frame orders the second tag check after it: if a newer write's frame was
+                // taken, that write's cleared tag is seen.
+                const UInt64 frame = slot.frame.load(std::memory_order_acquire);
                 if (slot.tag.load(std::memory_order_relaxed) == expected)
                     value = frame;
             }
@@ -225,8 +225,7 @@ void writeRing(UInt32 index, UInt64 firstFrame, UInt32 count, const UInt64* in)
         UInt64 frame;
         std::memcpy(&frame, in + i, sizeof frame);
         slot.tag.store(0, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
-        slot.frame.store(frame, std::memory_order_relaxed);
+        slot.frame.store(frame, std::memory_order_release);
         slot.tag.store(n + 1, std::memory_order_release);
     }
 }
@@ -242,7 +241,7 @@ OSStatus doIO(AudioServerPlugInDriverRef, AudioObjectID device, AudioObjectID st
         return kAudioHardwareIllegalOperationError;
     const UInt32 index = deviceIndex(device);
     const bool streamActive = active[stream].load(std::memory_order_relaxed) != 0;
-    const bool deviceRunning = running[index].load(std::memory_order_relaxed) != 0;
+    const bool deviceRunning = running[index].load(std::memory_order_acquire) != 0;
     UInt64* frames = static_cast<UInt64*>(mainBuffer);
 
     if (operation == kAudioServerPlugInIOOperationReadInput) {

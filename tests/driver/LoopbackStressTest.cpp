@@ -1,0 +1,16 @@
+// Writer and reader threads on one device of the loaded module.
+
+#include "tests/driver/LoopbackStress.h"
+#include "tests/driver/DriverHost.h"
+
+#include <gtest/gtest.h>
+
+TEST(DriverConcurrency, ReaderChasingTheWriterNeverSeesATornFrame)
+{
+    DriverHost host;
+    ASSERT_NE(host.ref(), nullptr);
+    const StressResult result = runLoopbackStress(host.ref(), 2'000'000);
+    EXPECT_EQ(result.framesBad, 0u) << result.firstBad;
+    EXPECT_GE(result.framesRead, 1'000'000u);
+    EXPECT_GE(result.framesMatched, 4096u) << "the reader should see real frames, not only silence";
+}
