@@ -5,6 +5,7 @@
 #include "driver/HostClock.h"
 #include "driver/VelkaroAudioState.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -192,41 +193,51 @@ OSStatus boundaryIO(AudioServerPlugInDriverRef, AudioObjectID device, UInt32, UI
 
 // Real-time: lock-free ring read. Frame n of the input is the frame written at n - 2048, if it is still
 // there.
-void readRing(UInt32 index, UInt64 firstFrame, UInt32 count, UInt64* out)
+void readRing(UInt32 index, UInt64 firstFrame, UInt32 count, UInt8* out)
 {
     RingSlot* ring = rings[index];
-    for (UInt32 i = 0; i < count; ++i) {
-        const UInt64 n = firstFrame + i;
-        UInt64 value = 0;
-        if (n >= kLoopbackFrames) {
-            const UInt64 written = n - kLoopbackFrames;
-            const UInt64 expected = written + 1;
-            RingSlot& slot = ring[written % kRingFrames];
-            if (slot.tag.load(std::memory_order_acquire) == expected) {
-                // Acquiring the frame orders the second tag check after it: if a newer write's frame was
-                // taken, that write's cleared tag is seen.
-                const UInt64 frame = slot.frame.load(std::memory_order_acquire);
-                if (slot.tag.load(std::memory_order_relaxed) == expected)
-                    value = frame;
-            }
+    UInt32 i = 0;
+    // Times before the loopback delay have nothing behind them.
+    for (; i < count && firstFrame + i < kLoopbackFrames; ++i)
+        std::memset(out + i * kBytesPerFrame, 0, kBytesPerFrame);
+    while (i < count) {
+        // One contiguous run of slots up to the end of the ring, walked without index arithmetic.
+        const UInt64 written = firstFrame + i - kLoopbackFrames;
+        const UInt32 first = UInt32(written % kRingFrames);
+        const UInt32 run = std::min(count - i, kRingFrames - first);
+        RingSlot* slot = ring + first;
+        UInt64 expected = written + 1;
+        for (UInt32 end = i + run; i < end; ++i, ++slot, ++expected) {
+            // Acquiring the frame orders the second tag check after it: if a newer write's frame was taken,
+            // that write's cleared tag is seen. Loading all three unconditionally keeps the loop branch-free.
+            const UInt64 before = slot->tag.load(std::memory_order_acquire);
+            const UInt64 frame = slot->frame.load(std::memory_order_acquire);
+            const UInt64 after = slot->tag.load(std::memory_order_relaxed);
+            const UInt64 value = (before == expected) & (after == expected) ? frame : 0;
+            std::memcpy(out + i * kBytesPerFrame, &value, sizeof value);
         }
-        std::memcpy(out + i, &value, sizeof value);
     }
 }
 
 // Real-time: lock-free ring write. The tag is cleared before the frame changes and set after, so a reader
 // that sees the same tag on both sides of its read took the frame of that time.
-void writeRing(UInt32 index, UInt64 firstFrame, UInt32 count, const UInt64* in)
+void writeRing(UInt32 index, UInt64 firstFrame, UInt32 count, const UInt8* in)
 {
     RingSlot* ring = rings[index];
-    for (UInt32 i = 0; i < count; ++i) {
+    UInt32 i = 0;
+    while (i < count) {
         const UInt64 n = firstFrame + i;
-        RingSlot& slot = ring[n % kRingFrames];
-        UInt64 frame;
-        std::memcpy(&frame, in + i, sizeof frame);
-        slot.tag.store(0, std::memory_order_relaxed);
-        slot.frame.store(frame, std::memory_order_release);
-        slot.tag.store(n + 1, std::memory_order_release);
+        const UInt32 first = UInt32(n % kRingFrames);
+        const UInt32 run = std::min(count - i, kRingFrames - first);
+        RingSlot* slot = ring + first;
+        UInt64 tag = n + 1;
+        for (UInt32 end = i + run; i < end; ++i, ++slot, ++tag) {
+            UInt64 frame;
+            std::memcpy(&frame, in + i * kBytesPerFrame, sizeof frame);
+            slot->tag.store(0, std::memory_order_relaxed);
+            slot->frame.store(frame, std::memory_order_release);
+            slot->tag.store(tag, std::memory_order_release);
+        }
     }
 }
 
@@ -242,7 +253,7 @@ OSStatus doIO(AudioServerPlugInDriverRef, AudioObjectID device, AudioObjectID st
     const UInt32 index = deviceIndex(device);
     const bool streamActive = active[stream].load(std::memory_order_relaxed) != 0;
     const bool deviceRunning = running[index].load(std::memory_order_acquire) != 0;
-    UInt64* frames = static_cast<UInt64*>(mainBuffer);
+    UInt8* frames = static_cast<UInt8*>(mainBuffer);
 
     if (operation == kAudioServerPlugInIOOperationReadInput) {
         if (!isInputStream(stream))

@@ -1,5 +1,6 @@
 // Driver IO cost: one 512-frame cycle of WriteMix + ReadInput on the loaded module, against a memcpy of the
-// same bytes (the frames in and the frames out) measured in the same run.
+// same bytes (the frames in and the frames out) measured in the same run. CPU time, so that a busy machine
+// preempting one of the two does not skew the ratio.
 
 #include "driver/abi/CoreAudioABI.h"
 
@@ -76,12 +77,15 @@ BENCHMARK(Memcpy);
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // No colours: the ratio line must stand alone on its line.
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.iterations > 0)
-                timeNs[run.benchmark_name()] = run.GetAdjustedRealTime();
+                timeNs[run.benchmark_name()] = run.GetAdjustedCPUTime();
     }
     std::map<std::string, double> timeNs;
 };
