@@ -213,7 +213,7 @@ void readRing(UInt32 index, UInt64 firstFrame, UInt32 count, UInt8* out)
             const UInt64 before = slot->tag.load(std::memory_order_acquire);
             const UInt64 frame = slot->frame.load(std::memory_order_acquire);
             const UInt64 after = slot->tag.load(std::memory_order_relaxed);
-            const UInt64 value = (before == expected) & (after == expected) ? frame : 0;
+            const UInt64 value = ((before == expected) & (after == expected)) ? frame : 0;
             std::memcpy(out + i * kBytesPerFrame, &value, sizeof value);
         }
     }
