@@ -79,7 +79,7 @@ public:
     void injectPropertyFault(AudioObjectID object, AudioObjectPropertySelector selector, OSStatus status);
 
     // Clocks. Manual: each call runs every running device's cycles for that many frames. Real time: a
-    // thread does the same as the host clock advances.
+    // thread runs each device's cycles as its clock (for a plug-in device, its zero time stamps) comes due.
     void advanceFrames(UInt64 frames);
     void startRealTime();
     void stopRealTime();
@@ -117,6 +117,7 @@ private:
     void stopDevice(Device& device);
     void runCycle(Device& device);
     void fillTimeStamp(const Device& device, Float64 sampleTime, AudioTimeStamp& stamp) const;
+    void runDueCycles();
     void realTimeLoop();
 
     std::string m_plugInFolder;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace sim {
@@ -294,23 +295,57 @@ void AudioServer::stopRealTime()
         m_clockThread.join();
 }
 
-// Paces the same cycles by the host clock: every wake-up runs the frames that elapsed since the last one.
+// Real-time pacing: each running device runs the cycles its own clock says are due. A plug-in device's clock
+// is the one its driver reports through GetZeroTimeStamp.
+void AudioServer::runDueCycles()
+{
+    Guard guard(*this);
+    std::vector<AudioObjectID> running;
+    for (const auto& [id, device] : m_devices)
+        if (device->runningProcs > 0)
+            running.push_back(id);
+    for (AudioObjectID id : running) {
+        Device* found = device(id);
+        if (found == nullptr || found->runningProcs == 0)
+            continue;
+        if (found->plugIn != nullptr) {
+            Float64 zeroSample = 0;
+            UInt64 zeroHost = 0, seed = 0;
+            if ((*found->plugIn->driver)
+                    ->GetZeroTimeStamp(found->plugIn->driver, found->driverID, kAudioServerPlugInHostClientID,
+                                       &zeroSample, &zeroHost, &seed) != kAudioHardwareNoError)
+                continue;
+            if (seed != found->seed) {
+                found->seed = seed;
+                found->sampleTime = zeroSample;
+            }
+            found->zeroSampleTime = zeroSample;
+            found->zeroHostTime = zeroHost;
+        }
+        const UInt64 now = hostClockNow();
+        const Float64 elapsed = now > found->zeroHostTime ? Float64(now - found->zeroHostTime) : 0.0;
+        const Float64 deviceNow = found->zeroSampleTime + elapsed / m_ticksPerFrame;
+        // After a long stall, skip ahead rather than run a burst of late cycles.
+        if (deviceNow - found->sampleTime > kSampleRateHz)
+            found->sampleTime = std::floor((deviceNow - kBufferFrames) / kBufferFrames) * kBufferFrames;
+        while (found != nullptr && found->runningProcs > 0 &&
+               found->sampleTime + kBufferFrames <= deviceNow) {
+            runCycle(*found);
+            found = device(id); // a proc may have removed its device
+        }
+    }
+}
+
 void AudioServer::realTimeLoop()
 {
-    const UInt64 startHost = hostClockNow();
-    UInt64 framesDone = 0;
-    const auto period = std::chrono::microseconds(UInt64(1e6 * kBufferFrames / kSampleRateHz / 2));
+    const auto period = std::chrono::microseconds(UInt64(1e6 * kBufferFrames / kSampleRateHz / 4));
     std::unique_lock lock(m_clockMutex);
     while (!m_clockStop) {
         m_clockWake.wait_for(lock, period, [this] { return m_clockStop; });
         if (m_clockStop)
             break;
         lock.unlock();
-        const UInt64 elapsedFrames = UInt64(Float64(hostClockNow() - startHost) / m_ticksPerFrame);
-        if (elapsedFrames > framesDone) {
-            advanceFrames(elapsedFrames - framesDone);
-            framesDone = elapsedFrames;
-        }
+        runDueCycles();
         lock.lock();
     }
 }
