@@ -25,6 +25,7 @@ public:
     static constexpr AudioObjectID kSpeakersID = 50;
     static constexpr UInt32 kBufferFrames = 512;
     static constexpr Float64 kSampleRateHz = 48000.0;
+    static constexpr size_t kCaptureLimitSeconds = 300;
 
     explicit AudioServer(std::string plugInFolder);
     ~AudioServer() override;
@@ -70,7 +71,7 @@ public:
     bool isRunning(AudioObjectID device) const;
     // Built-in input devices hear this source (silence by default).
     void setInputSource(AudioObjectID device, std::shared_ptr<InputSource> source);
-    // What built-in output devices played, interleaved.
+    // What built-in output devices played, interleaved: at least the last kCaptureLimitSeconds.
     std::vector<float> capturedOutput(AudioObjectID device) const;
     void clearCapturedOutput(AudioObjectID device);
 

@@ -244,6 +244,11 @@ void AudioServer::runCycle(Device& device)
                 driver.EndIOOperation(ref, device.driverID, 0, write, frames, &cycle);
             }
         } else {
+            // Keep the last few minutes only: a demo may play for hours.
+            const size_t limit = size_t(kSampleRateHz) * kCaptureLimitSeconds * device.outputChannels;
+            if (device.captured.size() + outputSamples > 2 * limit)
+                device.captured.erase(device.captured.begin(),
+                                      device.captured.end() - std::ptrdiff_t(limit - outputSamples));
             device.captured.insert(device.captured.end(), device.mixBuffer.begin(),
                                    device.mixBuffer.begin() + outputSamples);
         }
