@@ -9,6 +9,7 @@ namespace {
 constexpr AudioObjectID kDevice = 2, kInput = 3, kOutput = 4;
 constexpr UInt32 kChunk = 512;
 constexpr UInt64 kDelay = 2048;
+constexpr UInt64 kRingFrames = 32768;
 
 // Both halves of a frame derive from its number, so a frame mixed from two writes cannot pass.
 UInt64 pattern(UInt64 n)
@@ -20,7 +21,7 @@ UInt64 pattern(UInt64 n)
 
 } // namespace
 
-StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames)
+StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames, StressMode mode)
 {
     StressResult result;
     AudioServerPlugInDriverInterface& api = **driver;
@@ -38,7 +39,7 @@ StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames)
         AudioServerPlugInIOCycleInfo cycle{};
         for (UInt64 start = 0; start < frames; start += kChunk) {
             // Stay close to the reader, so that the two keep meeting on the same slots.
-            while (start > readerSeen.load() + 16 * kChunk)
+            while (start > readerSeen.load() + 16 * kChunk && !done.load())
                 std::this_thread::yield();
             for (UInt32 i = 0; i < kChunk; ++i)
                 buffer[i] = pattern(start + i);
@@ -53,10 +54,12 @@ StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames)
     std::vector<UInt64> buffer(kChunk);
     AudioServerPlugInIOCycleInfo cycle{};
     while (!done.load() || result.framesRead < frames) {
-        // Read the chunk the writer is working on right now (shifted by the loopback delay), half of it
-        // already published.
+        // Chasing: read the chunk the writer is working on right now (shifted by the loopback delay), half of
+        // it already published. Lapping: read the frames whose slots the writer is overwriting right now with
+        // frames one ring later.
         const UInt64 progress = written.load(std::memory_order_acquire);
-        const UInt64 start = progress + kDelay - kChunk / 2;
+        const bool lapping = mode == StressMode::Lapping && progress + kDelay >= kRingFrames;
+        const UInt64 start = lapping ? progress + kDelay - kRingFrames : progress + kDelay - kChunk / 2;
         readerSeen.store(progress);
         cycle.mInputTime.mSampleTime = Float64(start);
         api.DoIOOperation(driver, kDevice, kInput, 0, kAudioServerPlugInIOOperationReadInput, kChunk, &cycle,

@@ -16,4 +16,9 @@ struct StressResult {
     std::string firstBad;
 };
 
-StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames);
+enum class StressMode {
+    Chasing, // the reader reads slots as they are first written
+    Lapping, // the reader reads old frames while the writer replaces them with frames one ring later
+};
+
+StressResult runLoopbackStress(AudioServerPlugInDriverRef driver, UInt64 frames, StressMode mode);
