@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(DriverConcurrency, ReaderChasingTheWriterNeverSeesATornFrame)
+TEST(DriverConcurrency, ReaderNeverTakesATornOrMisplacedFrame)
 {
     DriverHost host;
     ASSERT_NE(host.ref(), nullptr);

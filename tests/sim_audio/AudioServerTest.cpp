@@ -8,6 +8,7 @@
 #include <QFile>
 #include <chrono>
 #include <cmath>
+#include <sndfile.h>
 #include <thread>
 
 namespace {
@@ -225,6 +226,41 @@ TEST(SimAudioServer, BuiltInMicrophoneAndSpeakers)
     std::string error;
     EXPECT_EQ(sim::InputSource::wavFile(wav, false, &error), nullptr);
     EXPECT_FALSE(error.empty());
+}
+
+TEST(SimAudioServer, MicrophonePlaysAWavFileAt48kHz)
+{
+    QTemporaryDir folder;
+    const std::string path = (folder.path() + "/voix.wav").toStdString();
+    SF_INFO info{};
+    info.samplerate = 24000;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<short> frames;
+    for (int i = 0; i < 1000; ++i) {
+        frames.push_back(short(i * 16)); // left: a ramp
+        frames.push_back(-12345);        // right: ignored by the microphone
+    }
+    sf_writef_short(file, frames.data(), 1000);
+    sf_close(file);
+
+    AudioServer server(folder.path().toStdString());
+    std::string error;
+    auto source = sim::InputSource::wavFile(path, false, &error);
+    ASSERT_NE(source, nullptr) << error;
+    server.setInputSource(AudioServer::kMicrophoneID, source);
+    sim::AudioClient microphone(server, AudioServer::kMicrophoneID);
+    ASSERT_EQ(microphone.start(), 0);
+    server.advanceFrames(2560);
+    const auto heard = microphone.takeRecorded();
+    ASSERT_EQ(heard.size(), 2560u);
+    // 1000 frames at 24 kHz last 2000 frames at 48 kHz; the in-between frames are interpolated.
+    EXPECT_FLOAT_EQ(heard[0], 0.0f);
+    EXPECT_NEAR(heard[200], 100 * 16 / 32768.0f, 1e-4);
+    EXPECT_NEAR(heard[201], 100.5f * 16 / 32768.0f, 1e-4);
+    EXPECT_EQ(heard[2100], 0.0f) << "after the file the microphone is silent";
 }
 
 TEST(SimAudioServer, DevicesVanishAndComeBack)
