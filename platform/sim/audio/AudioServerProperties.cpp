@@ -278,6 +278,10 @@ OSStatus AudioServer::forwardGet(const Object& object, const AudioObjectProperty
 
 bool AudioServer::hasProperty(AudioObjectID id, const AudioObjectPropertyAddress& address)
 {
+    Guard guard(*this);
+    if (const Object* found = object(id); found != nullptr && found->plugIn != nullptr)
+        return (*found->plugIn->driver)->HasProperty(found->plugIn->driver, found->driverID, 0, &address) !=
+               0;
     UInt32 size = 0;
     return getPropertyDataSize(id, address, 0, nullptr, size) == kAudioHardwareNoError;
 }
