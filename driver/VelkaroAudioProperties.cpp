@@ -3,6 +3,7 @@
 
 #include "driver/VelkaroAudioState.h"
 
+#include <cstddef>
 #include <cstring>
 
 #if defined(__APPLE__)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "driver/abi/CoreAudioABI.h"
+#include "platform/hal/AudioHardware.h"
 
 #include <QHash>
 #include <QString>
