@@ -137,6 +137,19 @@ TEST(SimAudioServer, InstallerLoadsTheDriverAndPropertiesAreForwarded)
     EXPECT_EQ(u32(server, output, kAudioStreamPropertyDirection), 0u);
     EXPECT_EQ(stringOf(server, input, kAudioObjectPropertyName), u"Entrée stéréo");
 
+    // The driver's own change reports come back under the server's ids.
+    Recorder recorder;
+    ASSERT_EQ(server.addPropertyListener(input, hal::address(kAudioStreamPropertyIsActive),
+                                         Recorder::listener, &recorder),
+              0);
+    EXPECT_EQ(hal::writeValue(server, input, hal::address(kAudioStreamPropertyIsActive), UInt32(0)), 0);
+    ASSERT_EQ(recorder.seen.size(), 1u);
+    EXPECT_EQ(recorder.seen[0].first, input);
+    EXPECT_EQ(u32(server, input, kAudioStreamPropertyIsActive), 0u);
+    EXPECT_EQ(hal::writeValue(server, input, hal::address(kAudioStreamPropertyIsActive), UInt32(1)), 0);
+    EXPECT_TRUE(server.hasProperty(input, hal::address(kAudioStreamPropertyIsActive)));
+    EXPECT_FALSE(server.hasProperty(call, hal::address(kAudioStreamPropertyIsActive)));
+
     const Float64 rate = 44100.0;
     EXPECT_EQ(hal::writeValue(server, call, hal::address(kAudioDevicePropertyNominalSampleRate), rate),
               kAudioHardwareUnsupportedOperationError)
