@@ -1,5 +1,6 @@
 # Checks the built module's dynamic symbols: it exports only the factory, and it imports no allocator, no
-# C++ runtime (exceptions, guarded statics) — what "no allocation, no exceptions" means at link level.
+# C++ runtime (exceptions, guarded statics) and runs no static constructor — what "no allocation, no
+# exceptions, no constructors" means at link level.
 # Usage: cmake -DNM=<nm> -DMODULE=<VelkaroAudio.so> -P CheckModuleSymbols.cmake
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE} OUTPUT_VARIABLE defined RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -16,4 +17,9 @@ foreach(forbidden malloc calloc realloc free aligned_alloc posix_memalign _Znw _
     message(FATAL_ERROR "the module imports ${forbidden}:\n${imported}")
   endif()
 endforeach()
+# Static constructors show up as _GLOBAL__sub_I_* in the full symbol table (when it is not stripped).
+execute_process(COMMAND ${NM} ${MODULE} OUTPUT_VARIABLE all ERROR_QUIET)
+if(all MATCHES "_GLOBAL__sub_I")
+  message(FATAL_ERROR "the module runs static constructors when it is loaded")
+endif()
 message(STATUS "VelkaroAudio exports only its factory and imports no allocator")
