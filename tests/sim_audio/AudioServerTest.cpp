@@ -336,8 +336,10 @@ TEST(SimAudioServer, RealTimeClockRunsTheSameCycles)
     }
     server.stopRealTime();
     ASSERT_GE(heard.size(), 2u * 4096) << "the real-time clock did not run";
-    EXPECT_EQ(heard[2 * 2559], 0.0f);
-    EXPECT_EQ(heard[2 * 2560], 0.125f);
+    const auto first = std::find_if(heard.begin(), heard.end(), [](float sample) { return sample != 0.0f; });
+    ASSERT_NE(first, heard.end()) << "nothing came back through the loopback";
+    EXPECT_GE(first - heard.begin(), 2 * 2560) << "the loopback returned audio early";
+    EXPECT_EQ(*first, 0.125f);
 }
 
 TEST(SimAudioServer, InstallerRefusesBrokenPackages)
