@@ -1,0 +1,99 @@
+#pragma once
+
+// Internal records of the simulated audio server, shared by its source files.
+
+#include "platform/sim/audio/AudioServer.h"
+
+namespace sim {
+
+struct AudioServer::PlugIn {
+    // The host interface must come first: the driver hands its address back to us.
+    AudioServerPlugInHostInterface hostInterface;
+    AudioServer* server = nullptr;
+    std::string bundlePath;
+    std::string bundleID;
+    void* module = nullptr;
+    AudioServerPlugInDriverRef driver = nullptr;
+    bool loaded = false;
+    std::map<AudioObjectID, AudioObjectID> serverIDs; // driver id -> server id
+};
+
+struct AudioServer::Proc {
+    hal::IOProcID id = nullptr;
+    hal::IOProc proc = nullptr;
+    void* clientData = nullptr;
+    UInt32 clientID = 0;
+    bool running = false;
+    bool destroyed = false;
+};
+
+struct AudioServer::Device {
+    AudioObjectID id = 0;
+    PlugIn* plugIn = nullptr; // null for built-in devices
+    AudioObjectID driverID = 0;
+    AudioObjectID inputStream = 0; // server ids, 0 when absent
+    AudioObjectID outputStream = 0;
+    AudioObjectID driverInputStream = 0;
+    AudioObjectID driverOutputStream = 0;
+    UInt32 inputChannels = 0;
+    UInt32 outputChannels = 0;
+    bool willRead = false;
+    bool willWrite = false;
+
+    // Built-in devices only.
+    std::u16string name;
+    std::u16string uid;
+    std::shared_ptr<InputSource> source;
+    std::vector<float> captured;
+
+    std::vector<std::unique_ptr<Proc>> procs;
+    UInt32 runningProcs = 0;
+    int cycling = 0;
+
+    // The device clock: where the next cycle starts, and the zero time stamp it is anchored to.
+    Float64 sampleTime = 0;
+    Float64 zeroSampleTime = 0;
+    UInt64 zeroHostTime = 0;
+    UInt64 seed = 0;
+    UInt64 pendingFrames = 0;
+    UInt64 cycleCounter = 0;
+    std::vector<float> inputBuffer;
+    std::vector<float> mixBuffer;
+    std::vector<float> procBuffer;
+};
+
+struct AudioServer::Object {
+    enum class Kind { PlugIn, PlugInDevice, PlugInStream, BuiltInDevice, BuiltInStream };
+    Kind kind;
+    PlugIn* plugIn = nullptr;
+    AudioObjectID driverID = 0;
+    Device* device = nullptr; // the device itself, or the stream's device
+    bool input = false;       // built-in streams
+};
+
+struct AudioServer::Listener {
+    AudioObjectID object;
+    AudioObjectPropertyAddress address;
+    hal::PropertyListener proc;
+    void* clientData;
+};
+
+struct AudioServer::Pending {
+    AudioObjectID object;
+    AudioObjectPropertyAddress address;
+};
+
+// Holds the server lock; when the outermost guard goes, the property changes gathered meanwhile are handed
+// to the listeners with the lock released.
+class AudioServer::Guard {
+public:
+    explicit Guard(const AudioServer& server);
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+private:
+    AudioServer& m_server;
+};
+
+} // namespace sim
