@@ -50,6 +50,13 @@ void ParametricEqualizer::setBand(int index, const EqualizerBand& band)
     publish();
 }
 
+void ParametricEqualizer::setBands(const std::vector<EqualizerBand>& bands)
+{
+    for (size_t i = 0; i < bands.size() && i < m_bands.size(); ++i)
+        m_bands[i] = bands[i];
+    publish();
+}
+
 void ParametricEqualizer::publish()
 {
     CoefficientSet set;

@@ -28,6 +28,8 @@ public:
     // Main thread. A bypassed band keeps its settings and stops filtering.
     EqualizerBand band(int index) const { return m_bands.at(size_t(index)); }
     void setBand(int index, const EqualizerBand& band);
+    // Main thread: several bands in one hand-over, so the render side never sees half a change.
+    void setBands(const std::vector<EqualizerBand>& bands);
 
     void prepare(double sampleRateHz, int channels, int maxFrames) override;
     // Real-time: no allocation, no lock.
