@@ -95,6 +95,26 @@ TEST(AudioEngine, StoppedPlayerDiscardsItsQueueAndStillCompletes)
     EXPECT_EQ(completions.load(), 5);
 }
 
+TEST(AudioEngine, NodesMayOutliveTheirEngine)
+{
+    std::shared_ptr<AudioPlayerNode> player = std::make_shared<AudioPlayerNode>();
+    std::atomic<int> completions{0};
+    {
+        AudioEngine engine;
+        engine.setOutputDeviceFormat(24000, 1);
+        engine.attach(player);
+        engine.connect(*player, engine.mainMixerNode(), 0, kPlay);
+        engine.connect(engine.mainMixerNode(), engine.outputNode(), 0, kPlay);
+        engine.start();
+        player->play();
+        player->scheduleBuffer(monoBlock(std::vector<float>(100, 0.1f)), [&] { ++completions; });
+    }
+    EXPECT_EQ(player->engine(), nullptr);
+    player->scheduleBuffer(monoBlock(std::vector<float>(100, 0.1f)), [&] { ++completions; });
+    player->stop();
+    EXPECT_EQ(completions.load(), 2) << "blocks left when the engine went are completed by stop()";
+}
+
 TEST(AudioEngine, MixerAppliesBusAndOutputVolumes)
 {
     AudioEngine engine;

@@ -40,6 +40,12 @@ AudioEngine::~AudioEngine()
         tap->node->m_tap.store(nullptr);
     while (AudioPlayerNode::Item* item = m_completed.take())
         delete item;
+    // Nodes kept elsewhere (a bridge's player) must not reach a dead engine.
+    for (const std::shared_ptr<AudioNode>& node : m_nodes) {
+        node->m_engine = nullptr;
+        node->m_inputs.clear();
+        node->m_destination = nullptr;
+    }
     sem_destroy(&m_wake);
 }
 
@@ -195,6 +201,7 @@ void AudioEngine::start()
         prepare();
     m_stoppedBySystem.store(false);
     m_serviceStop.store(false);
+    m_quantumOffset = kRenderQuantumFrames; // nothing left over from before a stop
     m_service = std::thread([this] { serviceLoop(); });
     m_running.store(true, std::memory_order_seq_cst);
 }

@@ -271,11 +271,12 @@ void AudioPlayerNode::discardAllNow()
 void AudioPlayerNode::render(float* const* channelData, int frames)
 {
     const int channels = m_outputFormat.channels;
-    const unsigned long long epoch = m_epoch.load(std::memory_order_acquire);
     const bool playing = m_playing.load(std::memory_order_acquire);
     int filled = 0;
     while (Item* item = m_scheduled.peek()) {
-        if (item->epoch != epoch) {
+        // Fresh load: a block scheduled just after a stop() during this render belongs to the new
+        // epoch and must play.
+        if (item->epoch < m_epoch.load(std::memory_order_acquire)) {
             m_scheduled.take();
             finish(item);
             continue;
@@ -310,6 +311,20 @@ AudioInputNode::AudioInputNode()
     m_tapsOnRender = false; // its tap sees the device's frames in captureInput()
 }
 AudioInputNode::~AudioInputNode() = default;
+
+void AudioInputNode::setVoiceProcessingEnabled(bool enabled)
+{
+    m_voiceProcessing = enabled;
+    if (engine())
+        engine()->m_prepared = false;
+}
+
+void AudioInputNode::setVoiceProcessingAGC(bool enabled)
+{
+    m_agc = enabled;
+    if (engine())
+        engine()->m_prepared = false;
+}
 
 void AudioInputNode::prepareRender(int maxFrames)
 {

@@ -107,9 +107,9 @@ public:
 
     // Main thread, before start. Voice processing: echo cancellation against what the engine
     // renders, and optionally automatic gain control.
-    void setVoiceProcessingEnabled(bool enabled) { m_voiceProcessing = enabled; }
+    void setVoiceProcessingEnabled(bool enabled);
     bool isVoiceProcessingEnabled() const { return m_voiceProcessing; }
-    void setVoiceProcessingAGC(bool enabled) { m_agc = enabled; }
+    void setVoiceProcessingAGC(bool enabled);
     bool voiceProcessingAGC() const { return m_agc; }
     void setVoiceProcessingInputMuted(bool muted) { m_inputMuted.store(muted); }
     bool isVoiceProcessingInputMuted() const { return m_inputMuted.load(); }
