@@ -254,6 +254,26 @@ TEST(AudioEngine, StoppedBySystemIsVisibleAndSilent)
     EXPECT_FALSE(engine.wasStoppedBySystem());
 }
 
+TEST(AudioEngine, CaptureOnlyEngineDeliversItsTap)
+{
+    // The phone-mode capture engine: an input device, no output device, one tap.
+    AudioEngine engine;
+    engine.setInputDeviceFormat(44100, 1);
+    std::atomic<int> blocks{0};
+    ASSERT_TRUE(engine.installTap(engine.inputNode(), 0, 2048, AudioFormat::standard(44100, 1),
+                                  [&](auto&, double) { ++blocks; }));
+    AudioEngine other;
+    auto stranger = std::make_shared<AudioMixerNode>();
+    other.attach(stranger);
+    EXPECT_FALSE(engine.connect(*stranger, engine.mainMixerNode(), 0, kPlay)) << "a node of another engine";
+    engine.start();
+    std::vector<float> buffer(512, 0.25f);
+    for (int i = 0; i < 8; ++i)
+        engine.captureInput(buffer.data(), 512, 1, i * 512.0);
+    engine.synchronize();
+    EXPECT_EQ(blocks.load(), 2);
+}
+
 TEST(AudioConverter, StereoToneAt48kBecomesMono16BitAt24k)
 {
     const AudioFormat capture = AudioFormat::standard(48000, 2);

@@ -92,11 +92,12 @@ void AudioEngine::detach(AudioNode& node)
     m_prepared = false;
 }
 
-void AudioEngine::connect(AudioNode& source, AudioNode& destination, int destinationBus,
+bool AudioEngine::connect(AudioNode& source, AudioNode& destination, int destinationBus,
                           const AudioFormat& format)
 {
-    if (!owns(source) || !owns(destination) || destinationBus < 0 || isRunning())
-        return;
+    if (!owns(source) || !owns(destination) || &source == &destination || destinationBus < 0 ||
+        destinationBus >= AudioMixerNode::kMaxInputBuses || isRunning())
+        return false;
     if (&source != m_input.get() && &source != m_output.get())
         source.m_outputFormat = AudioFormat::standard(format.sampleRateHz, format.channels);
     // A node's output feeds one destination: a new connection replaces the old one.
@@ -112,6 +113,7 @@ void AudioEngine::connect(AudioNode& source, AudioNode& destination, int destina
     destination.m_inputs[size_t(destinationBus)].source = &source;
     source.m_destination = &destination;
     m_prepared = false;
+    return true;
 }
 
 void AudioEngine::disconnectNodeInput(AudioNode& destination, int bus)

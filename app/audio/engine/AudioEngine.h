@@ -3,7 +3,6 @@
 #include "app/audio/engine/AudioNodes.h"
 #include "app/audio/engine/PcmBlock.h"
 
-#include <QString>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -55,7 +54,8 @@ public:
     void attach(const std::shared_ptr<AudioNode>& node);
     void detach(AudioNode& node);
     // `format` becomes the source's output format (device nodes keep their device's format).
-    void connect(AudioNode& source, AudioNode& destination, int destinationBus, const AudioFormat& format);
+    // False, and nothing changed, when a node is not in this engine or the engine runs.
+    bool connect(AudioNode& source, AudioNode& destination, int destinationBus, const AudioFormat& format);
     void disconnectNodeInput(AudioNode& destination, int bus);
 
     // Main thread. `format` is checked against the node's output format (a tap does not convert).
@@ -68,7 +68,8 @@ public:
     void prepare();
     // Main thread. Prepares if needed and starts; throws AppError when the graph cannot run.
     void start();
-    // Main thread. Returns once no render or capture call is in progress.
+    // Main thread (never a tap block or completion). Returns once no render or capture call is in
+    // progress and the service thread has delivered what was pending.
     void stop();
     bool isRunning() const { return m_running.load(std::memory_order_acquire); }
     // The device went away or stopped under us: the engine stops as if stop() had been called.
