@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <csignal>
 #include <future>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -164,4 +166,36 @@ TEST(CallAudioRecorder, UncreatableFolderFailsInFrench)
     } catch (const AppError& error) {
         EXPECT_FALSE(error.message().isEmpty());
     }
+}
+
+TEST(CallAudioRecorder, AWriteFailureStopsTheRecordingAndIsReported)
+{
+    TestDataHome home;
+    ManualClock clock;
+    CallAudioRecorder recorder(recordingPath(), clock);
+    // A file-size limit makes the track writes fail as a full disk would.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousAction {};
+    sigaction(SIGXFSZ, &ignore, &previousAction);
+    rlimit previousLimit{};
+    getrlimit(RLIMIT_FSIZE, &previousLimit);
+    rlimit small = previousLimit;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    clock.advance(2.0);
+    recorder.append(wire(24000, 1000), 0); // 96 kB of float frames
+    recorder.waitUntilIdle();
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    sigaction(SIGXFSZ, &previousAction, nullptr);
+
+    clock.advance(1.0);
+    recorder.append(wire(2400, 1000), 1); // ignored once a write has failed
+    const CallAudioRecorder::Result result = finishAndWait(recorder);
+    ASSERT_TRUE(std::holds_alternative<AppError>(result));
+    EXPECT_TRUE(
+        std::get<AppError>(result).message().startsWith("L’enregistrement de l’appel n’a pas pu être écrit"))
+        << std::get<AppError>(result).what();
+    EXPECT_FALSE(QFile::exists(recordingPath()));
+    EXPECT_TRUE(QFile::exists(recorder.temporaryPaths()[0])) << "the tracks stay for a later rescue";
 }
