@@ -30,6 +30,16 @@ struct AudioTap {
 // One audio engine: a graph of nodes rendered pull-model in fixed quanta, its input node fed by the
 // input device's IO cycle and its output node pulled by the output device's IO cycle.
 //
+//   AudioEngine engine;
+//   engine.setOutputDeviceFormat(48000, 2);            // from the device's stream format
+//   auto player = std::make_shared<AudioPlayerNode>();
+//   engine.attach(player);
+//   engine.connect(*player, engine.mainMixerNode(), 0, AudioFormat::standard(24000, 1));
+//   engine.connect(engine.mainMixerNode(), engine.outputNode(), 0, AudioFormat::standard(48000, 2));
+//   engine.start();
+//   // in the output device's IO proc:  engine.renderOutput(buffer, frames, channels, sampleTime);
+//   // in the input device's IO proc:   engine.captureInput(buffer, frames, channels, sampleTime);
+//
 // Threads: graph building, start and stop on the main thread; renderOutput() on the output device's
 // IO thread and captureInput() on the input device's, both real-time; tap blocks and player
 // completions on the engine's own service thread, which the render side wakes with a semaphore.
