@@ -305,6 +305,20 @@ TEST(AudioConverter, StereoToneAt48kBecomesMono16BitAt24k)
     EXPECT_LT(Signal::toneAmplitude(wireSamples.data() + from, count, 2100, 24000, 32767.0), 0.001)
         << "mono takes channel 0 alone";
 
+    // A short output block loses nothing: what does not fit comes out of the next call.
+    auto same = AudioConverter::make(AudioFormat::standard(24000, 1), wire);
+    PcmBlock ramp(AudioFormat::standard(24000, 1), 300);
+    for (int i = 0; i < 300; ++i)
+        ramp.floatChannelData(0)[i] = float(i) / 1000.0f;
+    ramp.setFrameLength(300);
+    PcmBlock small(wire, 200);
+    ASSERT_TRUE(same->convert(ramp, small));
+    EXPECT_EQ(small.frameLength(), 200);
+    ramp.setFrameLength(0);
+    ASSERT_TRUE(same->convert(ramp, small));
+    ASSERT_EQ(small.frameLength(), 100);
+    EXPECT_EQ(small.int16ChannelData(0)[0], Pcm::floatToInt16(0.2f));
+
     // A mismatched block is refused without harming the stream.
     PcmBlock wrong(AudioFormat::standard(44100, 2), 16);
     PcmBlock out(wire, 100);
@@ -376,4 +390,31 @@ TEST(AudioEngine, IoThreadsMainThreadAndTapsRunTogether)
     EXPECT_EQ(completions.load(), 300);
     EXPECT_GT(inputBlocks.load(), 0);
     EXPECT_GT(outputBlocks.load(), 0);
+}
+
+TEST(AudioConverter, StereoStaysStereoAcrossRates)
+{
+    const AudioFormat from = AudioFormat::standard(44100, 2);
+    const AudioFormat to{24000, 2, SampleType::Float32, true};
+    auto converter = AudioConverter::make(from, to);
+    ASSERT_TRUE(converter);
+    std::vector<float> left, right;
+    const std::vector<float> toneL = Signal::sine(500, 44100, 44100, 0.3);
+    const std::vector<float> toneR = Signal::sine(1500, 44100, 44100, 0.7);
+    for (int at = 0; at + 441 <= 44100; at += 441) {
+        PcmBlock in(from, 441);
+        std::copy(toneL.begin() + at, toneL.begin() + at + 441, in.floatChannelData(0));
+        std::copy(toneR.begin() + at, toneR.begin() + at + 441, in.floatChannelData(1));
+        in.setFrameLength(441);
+        PcmBlock out(to, AudioConverter::outputCapacity(441, 44100, 24000));
+        ASSERT_TRUE(converter->convert(in, out));
+        for (int i = 0; i < out.frameLength(); ++i) {
+            left.push_back(out.floatChannelData(0)[i * 2]);
+            right.push_back(out.floatChannelData(1)[i * 2]);
+        }
+    }
+    const size_t from0 = 2400, count = 19200;
+    EXPECT_NEAR(Signal::toneAmplitude(left.data() + from0, count, 500, 24000), 0.3, 0.005);
+    EXPECT_NEAR(Signal::toneAmplitude(right.data() + from0, count, 1500, 24000), 0.7, 0.005);
+    EXPECT_LT(Signal::toneAmplitude(left.data() + from0, count, 1500, 24000), 0.001) << "channels stay apart";
 }

@@ -27,9 +27,9 @@ public:
     const AudioFormat& inputFormat() const { return m_from; }
     const AudioFormat& outputFormat() const { return m_to; }
 
-    // Converts the whole of `input` into `output` (its frame length is set to what was produced,
-    // possibly 0 while the resampler fills). False on a format mismatch, a short output block or a
-    // resampler error; the block is then lost but the converter stays usable.
+    // Converts `input` into `output`; its frame length is set to what was produced, possibly 0 while
+    // the resampler fills. Input that does not fit a short output block is kept for the next call.
+    // False on a format mismatch or a resampler error; the converter stays usable.
     bool convert(const PcmBlock& input, PcmBlock& output);
 
     // Forgets the resampler's history, as for a new stream.
@@ -41,8 +41,9 @@ private:
     AudioFormat m_from;
     AudioFormat m_to;
     soxr* m_soxr = nullptr;
-    std::vector<float> m_in;  // planar, target channels
-    std::vector<float> m_out; // planar, target channels
+    std::vector<float> m_in;  // interleaved, target channels; starts with the pending frames
+    std::vector<float> m_out; // interleaved, target channels
+    size_t m_pendingFrames = 0;
 };
 
 // Sample conversions shared by the converter, the bridge and the recorder.
