@@ -10,7 +10,10 @@
 #include "platform/hal/HalString.h"
 #include "platform/sim/audio/AudioClient.h"
 
+#include <QCoreApplication>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 using sim::Mac;
 
@@ -158,6 +161,49 @@ TEST_F(CallAudioTest, RouteChangesMidCallReopenTheAudio)
                               device(u"fr.velkaro.audio.call")),
               0);
     EXPECT_EQ(mac.callAudio().speakerDevice(), kCallName) << "the Phone app follows the new default";
+    mac.callerHangsUp();
+    EXPECT_FALSE(mac.callAudio().isOpen());
+}
+
+TEST(RealTimeMac, CallAudioRunsOnTheServersClockAndAnswersComeThroughQtTimers)
+{
+    TestDataHome home;
+    Mac mac(Mac::defaultStateFolder(), sim::MacClock::RealTime);
+    EXPECT_EQ(mac.manualClock(), nullptr);
+    std::optional<bool> granted;
+    mac.setMicrophoneDialogAnswer(sim::UserAnswer::Grant);
+    mac.microphoneAccess().answerDelaySeconds = 0.01;
+    mac.microphone().requestAccess([&](bool ok) { granted = ok; });
+
+    ASSERT_TRUE(mac.workspace().openUrl(packageUrl()));
+    mac.setAccessibilityTrusted(true);
+    mac.phone().setAudioRoute({kVoiceName, kCallName});
+    sim::AudioClient capture(mac.hardware(), hal::deviceForUID(mac.hardware(), u"fr.velkaro.audio.call"));
+    ASSERT_EQ(capture.start(), 0);
+    mac.ring(QStringLiteral("Marie"), sim::toneVoice(733, 0.5f));
+    PhoneAutomation automation(mac.accessibility(), mac.workspace(), mac.clock());
+    const auto call = automation.incoming();
+    ASSERT_TRUE(call.has_value());
+    automation.answer(*call);
+    ASSERT_TRUE(mac.callAudio().isOpen());
+
+    std::vector<float> heard;
+    const auto enoughHeard = [&] {
+        const auto mono = channelOf(heard, 2);
+        return mono.size() >= firstNonZero(mono) + 12000;
+    };
+    for (int i = 0; i < 500 && (!enoughHeard() || !granted.has_value()); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto more = capture.takeRecorded();
+        heard.insert(heard.end(), more.begin(), more.end());
+    }
+    EXPECT_EQ(granted, std::optional<bool>(true)) << "the access answer did not arrive on the main thread";
+    const auto mono = channelOf(heard, 2);
+    const size_t onset = firstNonZero(mono);
+    ASSERT_GE(mono.size(), onset + 12000) << "the real-time clock did not carry the caller's voice";
+    EXPECT_GE(onset, kLoopbackFrames) << "the loopback returned audio early";
+    EXPECT_NEAR(toneAmplitude(mono, 733, onset, 12000), 0.5, 0.02);
     mac.callerHangsUp();
     EXPECT_FALSE(mac.callAudio().isOpen());
 }

@@ -47,9 +47,11 @@ void PhoneCallAudio::setCallerVoice(std::shared_ptr<InputSource> voice)
 void PhoneCallAudio::update()
 {
     const bool active = m_phone.state() == CallState::Active;
-    if (active && !m_open)
+    if (active && !m_open) {
+        // A new call: what the caller hears is counted from its first frame.
+        m_heard.clear();
         open();
-    else if (!active && m_open)
+    } else if (!active && m_open)
         close();
 }
 

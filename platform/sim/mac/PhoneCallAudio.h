@@ -39,8 +39,9 @@ public:
     QString lastError() const { return m_error; }
     int openCount() const { return m_openCount; }
 
-    // What the caller heard: the Phone app's microphone, mono at 48 kHz, since the last clear (at most
-    // the last kKeptSeconds). Kept after the call ends.
+    // What the caller heard: the Phone app's microphone, mono at 48 kHz, from the moment the call became
+    // active (or the last clear; at most the last kKeptSeconds), so an index over 48 000 is the time
+    // since the answer. Kept after the call ends, until the next call.
     std::vector<float> heardByCaller();
     void clearHeard();
     static constexpr double kKeptSeconds = 300;
