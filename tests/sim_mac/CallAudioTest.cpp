@@ -207,3 +207,33 @@ TEST(RealTimeMac, CallAudioRunsOnTheServersClockAndAnswersComeThroughQtTimers)
     mac.callerHangsUp();
     EXPECT_FALSE(mac.callAudio().isOpen());
 }
+
+TEST_F(CallAudioTest, VanishingDevicesAndOutgoingCalls)
+{
+    ASSERT_TRUE(mac.workspace().openUrl(packageUrl()));
+    ASSERT_EQ(prepare(), QString(""));
+
+    // An outgoing call has audio once the other end picks up.
+    ASSERT_TRUE(mac.workspace().openUrl(QUrl("tel:0612345678")));
+    mac.advance(1);
+    EXPECT_FALSE(mac.callAudio().isOpen()) << "no audio while it rings at the other end";
+    mac.remoteAnswers(sim::toneVoice(733, 0.5f, 0.1));
+    ASSERT_TRUE(mac.callAudio().isOpen());
+    EXPECT_EQ(mac.callAudio().speakerDevice(), kCallName);
+
+    // The driver goes away mid-call: the Phone app loses its devices, then finds them when they return.
+    ASSERT_TRUE(mac.audioServer().unloadPlugIn("fr.velkaro.audio.driver"));
+    EXPECT_TRUE(mac.callAudio().isOpen()) << "the call goes on";
+    EXPECT_TRUE(mac.callAudio().speakerDevice().isEmpty());
+    EXPECT_FALSE(mac.callAudio().lastError().isEmpty());
+    mac.advance(0.1);
+    EXPECT_EQ(mac.audioServer().loadPlugIns(), 1);
+    EXPECT_EQ(mac.callAudio().speakerDevice(), kCallName) << "the Phone app uses the device that came back";
+    EXPECT_EQ(mac.callAudio().microphoneDevice(), kVoiceName);
+    EXPECT_TRUE(mac.callAudio().lastError().isEmpty());
+
+    mac.phone().reset();
+    EXPECT_FALSE(mac.callAudio().isOpen());
+    EXPECT_EQ(mac.events().filter("son de l’appel ouvert").size(), 3)
+        << mac.events().join("\n").toStdString();
+}

@@ -40,21 +40,18 @@ QString pageName(PrivacyPage page)
     return page == PrivacyPage::Microphone ? QStringLiteral("Microphone") : QStringLiteral("Accessibilité");
 }
 
-void defaultsChanged(AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* clientData)
+void devicesChanged(AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* clientData)
 {
     auto* mac = static_cast<Mac*>(clientData);
-    // Heard on whichever thread changed the default; the Phone app reacts on the main thread.
+    // Heard on whichever thread made the change; the Phone app reacts on the main thread.
     QMetaObject::invokeMethod(
-        mac,
-        [mac] {
-            PhoneCallAudio& audio = mac->callAudio();
-            PhoneApp& phone = mac->phone();
-            if (audio.isOpen() && (audio.speakerDevice() != phone.effectiveOutputDevice() ||
-                                   audio.microphoneDevice() != phone.effectiveInputDevice()))
-                audio.reopen();
-        },
+        mac, [mac] { mac->callAudio().refresh(); },
         QThread::currentThread() == mac->thread() ? Qt::DirectConnection : Qt::QueuedConnection);
 }
+
+constexpr AudioObjectPropertySelector kWatchedSelectors[] = {kAudioHardwarePropertyDefaultInputDevice,
+                                                             kAudioHardwarePropertyDefaultOutputDevice,
+                                                             kAudioHardwarePropertyDevices};
 
 } // namespace
 
@@ -105,9 +102,8 @@ Mac::~Mac()
 {
     *m_alive = false;
     m_server->stopRealTime();
-    for (const auto selector :
-         {kAudioHardwarePropertyDefaultInputDevice, kAudioHardwarePropertyDefaultOutputDevice})
-        m_server->removePropertyListener(kAudioObjectSystemObject, hal::address(selector), defaultsChanged,
+    for (const auto selector : kWatchedSelectors)
+        m_server->removePropertyListener(kAudioObjectSystemObject, hal::address(selector), devicesChanged,
                                          this);
     // The Phone app's audio closes while the server still runs its devices.
     m_callAudio.reset();
@@ -129,10 +125,8 @@ void Mac::wire()
     m_phone->setOutputDevices([this] { return deviceNames(*m_server, false); });
     m_phone->setSystemDefaultDevices([this] { return defaultDeviceName(*m_server, true); },
                                      [this] { return defaultDeviceName(*m_server, false); });
-    for (const auto selector :
-         {kAudioHardwarePropertyDefaultInputDevice, kAudioHardwarePropertyDefaultOutputDevice})
-        m_server->addPropertyListener(kAudioObjectSystemObject, hal::address(selector), defaultsChanged,
-                                      this);
+    for (const auto selector : kWatchedSelectors)
+        m_server->addPropertyListener(kAudioObjectSystemObject, hal::address(selector), devicesChanged, this);
 
     m_callAudio->onChanged = [this] {
         event(m_callAudio->isOpen()
@@ -205,6 +199,19 @@ void Mac::callerHangsUp()
 {
     event(QStringLiteral("L’appelant raccroche"));
     m_phone->callerHangsUp();
+}
+
+void Mac::remoteAnswers(std::shared_ptr<InputSource> voice)
+{
+    if (voice)
+        m_callAudio->setCallerVoice(std::move(voice));
+    event(QStringLiteral("Le correspondant décroche"));
+    m_phone->remoteAnswers();
+}
+
+void Mac::setMacMicrophoneSound(std::shared_ptr<InputSource> sound)
+{
+    m_server->setInputSource(AudioServer::kMicrophoneID, sound ? std::move(sound) : InputSource::silence());
 }
 
 // --- permissions

@@ -91,6 +91,10 @@ public:
     void ring(const QString& callerText, std::shared_ptr<InputSource> voice = {},
               Surface surface = Surface::AppWindowAndBanner);
     void callerHangsUp();
+    // The person dialled through "tel:" picks up and speaks `voice` (null: keeps the voice set before).
+    void remoteAnswers(std::shared_ptr<InputSource> voice = {});
+    // What the Mac's built-in microphone hears: the person sitting at the Mac (null: silence).
+    void setMacMicrophoneSound(std::shared_ptr<InputSource> sound);
 
     // --- permissions
     // The answer the simulated user gives to the microphone access dialog.

@@ -63,6 +63,16 @@ void PhoneCallAudio::reopen()
     open();
 }
 
+void PhoneCallAudio::refresh()
+{
+    if (!m_open)
+        return;
+    const AudioObjectID speakerID = deviceNamed(m_server, m_phone.effectiveOutputDevice(), false);
+    const AudioObjectID microphoneID = deviceNamed(m_server, m_phone.effectiveInputDevice(), true);
+    if (speakerID != m_speakerID || microphoneID != m_microphoneID)
+        reopen();
+}
+
 void PhoneCallAudio::open()
 {
     m_error.clear();
@@ -75,10 +85,12 @@ void PhoneCallAudio::open()
         m_speaker = std::make_unique<AudioClient>(m_server, speakerID);
         m_speaker->setOutputSource(m_voice);
         m_speaker->setRecordingLimit(0);
-        if (m_speaker->start() == 0)
+        if (m_speaker->start() == 0) {
             m_speakerName = speakerName;
-        else
+            m_speakerID = speakerID;
+        } else {
             m_speaker.reset();
+        }
     }
     if (!m_speaker)
         m_error = QStringLiteral("haut-parleur introuvable : ") + speakerName;
@@ -86,11 +98,13 @@ void PhoneCallAudio::open()
     if (microphoneID != 0 && microphoneID == speakerID && m_speaker) {
         m_recorder = m_speaker.get();
         m_microphoneName = microphoneName;
+        m_microphoneID = microphoneID;
     } else if (microphoneID != 0) {
         m_microphone = std::make_unique<AudioClient>(m_server, microphoneID);
         if (m_microphone->start() == 0) {
             m_recorder = m_microphone.get();
             m_microphoneName = microphoneName;
+            m_microphoneID = microphoneID;
         } else {
             m_microphone.reset();
         }
@@ -121,6 +135,8 @@ void PhoneCallAudio::close()
     m_microphone.reset();
     m_speakerName.clear();
     m_microphoneName.clear();
+    m_speakerID = 0;
+    m_microphoneID = 0;
     m_open = false;
     changed();
 }

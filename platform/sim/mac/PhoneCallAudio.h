@@ -48,8 +48,11 @@ public:
 
     // Opens, closes or reopens to match the Phone app's call and route; the hooks call it.
     void update();
-    // Reopens on the current devices when a call is active (the system default changed).
+    // Reopens on the current devices when a call is active.
     void reopen();
+    // Reopens when the devices the call should use are not the ones open: the system default changed,
+    // a device in use vanished, or a missing one appeared.
+    void refresh();
 
     std::function<void()> onChanged;
 
@@ -62,6 +65,8 @@ private:
     AudioServer& m_server;
     PhoneApp& m_phone;
     std::shared_ptr<InputSource> m_voice;
+    AudioObjectID m_speakerID = 0;
+    AudioObjectID m_microphoneID = 0;
     std::unique_ptr<AudioClient> m_speaker;
     std::unique_ptr<AudioClient> m_microphone; // null when the speaker's client records too
     AudioClient* m_recorder = nullptr;
