@@ -151,6 +151,14 @@ TEST_F(MacTest, DeferredInstallerInstallsOnlyWhenRun)
     EXPECT_EQ(pair->call.name, QString("Velkaro — Appel vers IA"));
     EXPECT_TRUE(QFileInfo::exists(mac->plugInFolder() + "/VelkaroAudio.driver"));
 
+    // An upgrade that waits for a restart of the audio server: the devices vanish until then.
+    mac->setInstallNeedsRestart(true);
+    ASSERT_TRUE(mac->workspace().openUrl(packageUrl()));
+    ASSERT_TRUE(mac->runInstaller().value_or(sim::InstallResult{}).installed);
+    EXPECT_FALSE(hasVelkaroPair());
+    mac->restartAudioServer();
+    EXPECT_TRUE(hasVelkaroPair());
+
     // The Phone app's menu lists the server's devices.
     const QStringList inputs = sim::deviceNames(mac->hardware(), true);
     EXPECT_TRUE(inputs.contains("MacBook Pro Microphone"));

@@ -338,7 +338,7 @@ bool Mac::openSettings(const QUrl& url)
 
 InstallResult Mac::install(const QString& packagePath)
 {
-    const InstallResult result = installPackage(packagePath.toStdString(), *m_server);
+    const InstallResult result = installPackage(packagePath.toStdString(), *m_server, !m_installNeedsRestart);
     m_installations.append(result);
     event(result.installed
               ? QStringLiteral("Installation réussie : ") + QString::fromStdString(result.bundleID)
@@ -351,6 +351,12 @@ std::optional<InstallResult> Mac::runInstaller()
     if (m_pendingPackages.isEmpty())
         return std::nullopt;
     return install(m_pendingPackages.takeFirst());
+}
+
+void Mac::restartAudioServer()
+{
+    const int loaded = m_server->loadPlugIns();
+    event(QStringLiteral("Serveur audio redémarré : %1 module(s) chargé(s)").arg(loaded));
 }
 
 void Mac::cancelInstaller()

@@ -120,6 +120,11 @@ public:
 
     // --- the Installer
     void setInstallerPolicy(InstallerPolicy policy) { m_installerPolicy = policy; }
+    // Installed drivers wait for the audio server's next start (`restartAudioServer`, or a new Mac on
+    // the same state folder) instead of loading at once.
+    void setInstallNeedsRestart(bool needsRestart) { m_installNeedsRestart = needsRestart; }
+    // Loads the drivers installed since the audio server started, as a restart of it does.
+    void restartAudioServer();
     // Packages opened and waiting in the Installer window.
     QStringList pendingPackages() const { return m_pendingPackages; }
     // Installs the first waiting package (nothing when none waits).
@@ -170,6 +175,7 @@ private:
     QList<PrivacyPage> m_shownPages;
     std::optional<PrivacyPage> m_currentPage;
     InstallerPolicy m_installerPolicy = InstallerPolicy::Immediate;
+    bool m_installNeedsRestart = false;
     QStringList m_pendingPackages;
     QList<InstallResult> m_installations;
     QStringList m_events;
