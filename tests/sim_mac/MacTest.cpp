@@ -107,7 +107,8 @@ TEST_F(MacTest, DeniedMicrophoneIsAllowedOnItsPrivacyPage)
 TEST_F(MacTest, AccessibilityIsGrantedOnItsPageOrAfterThePrompt)
 {
     EXPECT_FALSE(mac->accessibility().isProcessTrusted()) << "a new Mac does not trust the application";
-    mac->setPrivacyPageAnswer(UserAnswer::Grant);
+    mac->setUserAnswer(UserAnswer::Grant);
+    mac->setAccessibilityPromptAnswer(UserAnswer::Ask);
     mac->userDelaySeconds = 2;
     EXPECT_TRUE(mac->workspace().openUrl(QUrl(QString::fromLatin1(permissions::kAccessibilityPrivacyUrl))));
     EXPECT_EQ(mac->currentPrivacyPage(), PrivacyPage::Accessibility);
@@ -119,9 +120,12 @@ TEST_F(MacTest, AccessibilityIsGrantedOnItsPageOrAfterThePrompt)
     // Withdrawn through the control API, then granted by the user after the system's prompt.
     mac->setAccessibilityTrusted(false);
     EXPECT_FALSE(mac->accessibility().isProcessTrusted());
+    EXPECT_FALSE(mac->accessibility().isProcessTrustedWithOptions(true));
+    mac->advance(5);
+    EXPECT_FALSE(mac->accessibility().isProcessTrusted()) << "an unanswered prompt grants nothing";
     mac->setAccessibilityPromptAnswer(UserAnswer::Grant);
     EXPECT_FALSE(mac->accessibility().isProcessTrustedWithOptions(true)) << "the prompt does not wait";
-    EXPECT_EQ(mac->desktop().trustPromptCount(), 1);
+    EXPECT_EQ(mac->desktop().trustPromptCount(), 2);
     mac->advance(3);
     EXPECT_TRUE(mac->accessibility().isProcessTrusted());
 }

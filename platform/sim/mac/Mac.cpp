@@ -105,7 +105,8 @@ Mac::~Mac()
     for (const auto selector : kWatchedSelectors)
         m_server->removePropertyListener(kAudioObjectSystemObject, hal::address(selector), devicesChanged,
                                          this);
-    // The Phone app's audio closes while the server still runs its devices.
+    // The Phone app's audio closes while the server still runs its devices; nobody hears of it.
+    m_callAudio->onChanged = nullptr;
     m_callAudio.reset();
 }
 
@@ -215,6 +216,13 @@ void Mac::setMacMicrophoneSound(std::shared_ptr<InputSource> sound)
 }
 
 // --- permissions
+
+void Mac::setUserAnswer(UserAnswer answer)
+{
+    m_microphone->setDialogAnswer(answer);
+    m_promptAnswer = answer;
+    m_pageAnswer = answer;
+}
 
 void Mac::setMicrophoneDialogAnswer(UserAnswer answer)
 {

@@ -97,6 +97,9 @@ public:
     void setMacMicrophoneSound(std::shared_ptr<InputSource> sound);
 
     // --- permissions
+    // The one answer of the simulated user to the microphone dialog, the Accessibility prompt and the
+    // privacy pages (the demo's user grants everything the application asks for).
+    void setUserAnswer(UserAnswer answer);
     // The answer the simulated user gives to the microphone access dialog.
     void setMicrophoneDialogAnswer(UserAnswer answer);
     bool answerMicrophoneDialog(bool grant);
