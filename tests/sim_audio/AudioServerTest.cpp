@@ -241,6 +241,38 @@ TEST(SimAudioServer, BuiltInMicrophoneAndSpeakers)
     EXPECT_FALSE(error.empty());
 }
 
+TEST(SimAudioServer, ClientPlaysItsSourceAfterTheQueueAndKeepsABoundedRecording)
+{
+    QTemporaryDir folder;
+    AudioServer server(folder.path().toStdString());
+    server.setInputSource(AudioServer::kMicrophoneID, sim::InputSource::samples({0.5f, 0.25f}, true));
+    sim::AudioClient speakers(server, AudioServer::kSpeakersID);
+    speakers.play(std::vector<float>(2 * 100, 0.75f));
+    speakers.setOutputSource(sim::InputSource::tone(1000.0, 0.5f));
+    sim::AudioClient microphone(server, AudioServer::kMicrophoneID);
+    microphone.setRecordingLimit(1000);
+    ASSERT_EQ(speakers.start(), 0);
+    ASSERT_EQ(microphone.start(), 0);
+    server.advanceFrames(4 * 512);
+
+    const auto played = server.capturedOutput(AudioServer::kSpeakersID);
+    ASSERT_EQ(played.size(), 2u * 4 * 512);
+    EXPECT_EQ(played[2 * 99 + 1], 0.75f) << "the queue plays first";
+    EXPECT_EQ(played[2 * 100], 0.0f) << "the source starts at its own beginning";
+    EXPECT_NEAR(played[2 * 112], 0.5f * std::sin(2 * M_PI * 1000.0 * 12 / 48000.0), 1e-5);
+    EXPECT_EQ(played[2 * 112], played[2 * 112 + 1]) << "both channels carry the source";
+
+    const auto heard = microphone.takeRecorded();
+    ASSERT_EQ(heard.size(), 1000u) << "only the last 1000 samples are kept";
+    EXPECT_EQ(heard.back(), 0.25f) << "the newest sample is last";
+    EXPECT_EQ(heard[998], 0.5f);
+    speakers.setOutputSource(nullptr);
+    server.clearCapturedOutput(AudioServer::kSpeakersID);
+    server.advanceFrames(512);
+    for (float sample : server.capturedOutput(AudioServer::kSpeakersID))
+        ASSERT_EQ(sample, 0.0f) << "without a source the client plays silence";
+}
+
 TEST(SimAudioServer, MicrophonePlaysAWavFileAt48kHz)
 {
     QTemporaryDir folder;

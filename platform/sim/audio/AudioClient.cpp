@@ -51,6 +51,20 @@ void AudioClient::play(const std::vector<float>& interleaved)
     m_queue.insert(m_queue.end(), interleaved.begin(), interleaved.end());
 }
 
+void AudioClient::setOutputSource(std::shared_ptr<InputSource> source)
+{
+    std::lock_guard lock(m_mutex);
+    m_outputSource = std::move(source);
+}
+
+void AudioClient::setRecordingLimit(size_t samples)
+{
+    std::lock_guard lock(m_mutex);
+    m_recordingLimit = samples;
+    if (m_recorded.size() > samples)
+        m_recorded.erase(m_recorded.begin(), m_recorded.end() - std::ptrdiff_t(samples));
+}
+
 size_t AudioClient::queuedSamples() const
 {
     std::lock_guard lock(m_mutex);
@@ -62,6 +76,8 @@ std::vector<float> AudioClient::takeRecorded()
     std::lock_guard lock(m_mutex);
     std::vector<float> recorded;
     recorded.swap(m_recorded);
+    if (recorded.size() > m_recordingLimit)
+        recorded.erase(recorded.begin(), recorded.end() - std::ptrdiff_t(m_recordingLimit));
     return recorded;
 }
 
@@ -90,6 +106,10 @@ OSStatus AudioClient::ioProc(AudioObjectID, const AudioTimeStamp*, const AudioBu
         const auto* samples = static_cast<const float*>(input->mBuffers[0].mData);
         self.m_recorded.insert(self.m_recorded.end(), samples,
                                samples + input->mBuffers[0].mDataByteSize / sizeof(float));
+        // Trimmed once half a limit over, so that a long recording is not shifted on every cycle.
+        const size_t limit = self.m_recordingLimit;
+        if (self.m_recorded.size() > limit && self.m_recorded.size() - limit > limit / 2)
+            self.m_recorded.erase(self.m_recorded.begin(), self.m_recorded.end() - std::ptrdiff_t(limit));
     }
     if (output != nullptr && output->mNumberBuffers > 0 && output->mBuffers[0].mData != nullptr) {
         auto* samples = static_cast<float*>(output->mBuffers[0].mData);
@@ -97,6 +117,10 @@ OSStatus AudioClient::ioProc(AudioObjectID, const AudioTimeStamp*, const AudioBu
             std::min<size_t>(output->mBuffers[0].mDataByteSize / sizeof(float), self.m_queue.size());
         std::copy_n(self.m_queue.begin(), count, samples);
         self.m_queue.erase(self.m_queue.begin(), self.m_queue.begin() + std::ptrdiff_t(count));
+        const UInt32 channels = std::max<UInt32>(output->mBuffers[0].mNumberChannels, 1);
+        const size_t total = output->mBuffers[0].mDataByteSize / sizeof(float);
+        if (self.m_outputSource && count < total)
+            self.m_outputSource->render(samples + count, UInt32((total - count) / channels), channels);
     }
     return 0;
 }

@@ -4,8 +4,11 @@
 // queued samples into the device's output and keeps what the device's input delivers.
 
 #include "platform/hal/AudioHardware.h"
+#include "platform/sim/audio/InputSource.h"
 
 #include <deque>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -29,6 +32,11 @@ public:
     // Interleaved samples at the device's channel count, played after what is already queued.
     void play(const std::vector<float>& interleaved);
     size_t queuedSamples() const;
+    // Once the queue is empty the device plays this source (a voice that keeps talking); null: silence.
+    void setOutputSource(std::shared_ptr<InputSource> source);
+    // Keeps at most the last `samples` recorded samples (0 keeps nothing), so that a client that only
+    // plays, or one left running for hours, does not pile up what its device hears.
+    void setRecordingLimit(size_t samples);
     // Everything the device's input delivered since the last call, interleaved.
     std::vector<float> takeRecorded();
     // Sample times of the last cycle, for latency checks.
@@ -49,6 +57,8 @@ private:
     mutable std::mutex m_mutex;
     std::deque<float> m_queue;
     std::vector<float> m_recorded;
+    std::shared_ptr<InputSource> m_outputSource;
+    size_t m_recordingLimit = std::numeric_limits<size_t>::max();
     Float64 m_inputSampleTime = -1;
     Float64 m_outputSampleTime = -1;
 };

@@ -100,7 +100,7 @@ std::map<std::string, std::string> keyValues(const std::string& text)
 
 } // namespace
 
-InstallResult installPackage(const std::string& packagePath, AudioServer& server)
+InstallResult installPackage(const std::string& packagePath, AudioServer& server, bool loadNow)
 {
     InstallResult result;
     std::vector<Entry> entries;
@@ -160,7 +160,7 @@ InstallResult installPackage(const std::string& packagePath, AudioServer& server
         }
     }
     std::string loadError;
-    if (!server.loadPlugIn(bundle.string(), &loadError)) {
+    if (loadNow && !server.loadPlugIn(bundle.string(), &loadError)) {
         result.error = "the audio server could not load the plug-in: " + loadError;
         return result;
     }

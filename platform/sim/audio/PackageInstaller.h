@@ -16,6 +16,8 @@ struct InstallResult {
     std::string error; // why the package was refused, for logs and tests
 };
 
-InstallResult installPackage(const std::string& packagePath, AudioServer& server);
+// With `loadNow` false the bundle is only copied: the server finds it at its next start (loadPlugIns), as
+// when the installer asks for a restart.
+InstallResult installPackage(const std::string& packagePath, AudioServer& server, bool loadNow = true);
 
 } // namespace sim

@@ -45,8 +45,14 @@ bool Desktop::isProcessTrusted()
 
 bool Desktop::isProcessTrustedWithOptions(bool prompt)
 {
-    if (prompt && !m_trusted)
+    if (prompt && !m_trusted) {
         ++m_trustPrompts;
+        // The prompt does not wait for the user: the answer is the trust as it stands now.
+        const bool trusted = m_trusted;
+        if (onTrustPrompt)
+            onTrustPrompt();
+        return trusted;
+    }
     return m_trusted;
 }
 

@@ -70,6 +70,8 @@ public:
     void setTrusted(bool trusted) { m_trusted = trusted; }
     bool trusted() const { return m_trusted; }
     int trustPromptCount() const { return m_trustPrompts; }
+    // Runs after the system showed its "grant Accessibility" prompt (the user may act on it later).
+    std::function<void()> onTrustPrompt;
     void setLatency(const QString& bundleIdentifier, double seconds);
     void setNeverAnswers(const QString& bundleIdentifier, bool hung);
     // The next openings of an application fail with this error (nothing to clear it but another call).

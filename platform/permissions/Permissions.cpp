@@ -1,0 +1,1 @@
+#include "platform/permissions/Permissions.h"
