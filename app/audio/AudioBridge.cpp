@@ -336,6 +336,10 @@ void AudioBridge::startIntervention(AudioObjectID microphoneID, AudioObjectID li
         stopIntervention();
         throw;
     }
+    // The caller's blocks reach the monitor's player one capture block at a time; a lead of silence
+    // keeps its queue from running dry between two of them.
+    monitor->m_player->scheduleBuffer(playbackBuffer(QByteArray(kMonitorLeadFrames * 2, '\0')));
+    m_operatorPlayer->scheduleBuffer(playbackBuffer(QByteArray(kMonitorLeadFrames * 2, '\0')));
     m_monitor = std::move(monitor);
     m_monitorForTap.store(m_monitor.get(), std::memory_order_release);
     interrupt();

@@ -35,6 +35,8 @@ public:
     static constexpr int kTapBufferFrames = 2048;
     static constexpr float kVoiceHeadroom = 0.85f;
     static constexpr int kMaxPlayBytes = 2'000'000;
+    // 100 ms at 24 kHz: what the intervention's players hold in hand against capture jitter.
+    static constexpr int kMonitorLeadFrames = 2400;
 
     explicit AudioBridge(hal::AudioHardware& hardware);
     ~AudioBridge();
