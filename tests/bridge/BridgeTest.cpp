@@ -1,10 +1,14 @@
 #include "tests/bridge/BridgeSupport.h"
 
+#include "app/audio/CallAudioRecorder.h"
 #include "app/audio/InputAudioConversion.h"
 #include "app/common/AppError.h"
 #include "platform/sim/audio/AudioClient.h"
 
+#include <QTemporaryDir>
+#include <future>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 namespace {
 
@@ -259,4 +263,37 @@ TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)
     EXPECT_TRUE(phone.bridge.flowStatus().endsWith(QStringLiteral("moteurs entrée/sortie : actif/arrêté")))
         << phone.bridge.flowStatus().toStdString();
     phone.bridge.stop();
+}
+
+TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
+{
+    PhoneCall phone;
+    QTemporaryDir folder;
+    auto recorder = std::make_shared<CallAudioRecorder>(folder.path() + QStringLiteral("/call.wav"));
+    phone.bridge.recorder = recorder;
+    sim::AudioClient caller(phone.server, phone.call);
+    std::vector<float> callerTone(48000 * 2 * 2);
+    for (size_t i = 0; i < callerTone.size() / 2; ++i)
+        callerTone[2 * i] = 0.4f * float(std::sin(2 * std::numbers::pi * 733 * double(i) / 48000.0));
+    caller.play(callerTone);
+    phone.bridge.start(phone.call, phone.voice, false);
+    ASSERT_EQ(caller.start(), 0);
+    phone.bridge.enqueue(wireTone(440, 0.4, 48000));
+    phone.step(188); // about 2 s
+    phone.bridge.stop();
+    phone.bridge.recorder.reset();
+    std::promise<CallAudioRecorder::Result> done;
+    recorder->finish([&](const CallAudioRecorder::Result& result) { done.set_value(result); });
+    const CallAudioRecorder::Result result = done.get_future().get();
+    ASSERT_TRUE(std::holds_alternative<QString>(result));
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(std::get<QString>(result)).constData(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> mix(size_t(info.frames));
+    sf_readf_float(file, mix.data(), info.frames);
+    sf_close(file);
+    EXPECT_NEAR(double(info.frames), 2 * 24000.0, 2048.0);
+    // Both tracks at half level: the caller at 0.2, the AI voice at 0.4 × 0.85 ÷ 2.
+    EXPECT_NEAR(toneAmplitude(mix, 733, 24000, 24000, 12000), 0.2, 0.01);
+    EXPECT_NEAR(toneAmplitude(mix, 440, 24000, 24000, 12000), 0.17, 0.01);
 }

@@ -160,3 +160,32 @@ TEST(MicrophoneProbe, HearsTheMicrophoneAndReportsLevels)
         EXPECT_EQ(error.message(), QStringLiteral("Le microphone ne fournit pas de format audio."));
     }
 }
+
+TEST(AudioRouteProbe, CancellationCleansUp)
+{
+    InstalledServer installed;
+    sim::AudioServer& server = *installed.server;
+    const int folders = probeFolders();
+    struct Cancelled {};
+    SteppedTiming stepped(server);
+    stepped.during = [](double seconds) {
+        if (seconds > 3.0)
+            throw Cancelled{};
+    };
+    AudioRouteProbe probe(server, stepped.timing());
+    EXPECT_THROW(probe.run(AudioDevices::all(server)), Cancelled);
+    EXPECT_EQ(probeFolders(), folders);
+    EXPECT_FALSE(server.isRunning(hal::deviceForUID(server, u"fr.velkaro.audio.call")));
+
+    server.setInputSource(sim::AudioServer::kMicrophoneID, sim::InputSource::tone(440, 0.3f));
+    stepped.elapsedSeconds = 0;
+    std::vector<double> levels;
+    MicrophoneProbe microphone(server, stepped.timing());
+    EXPECT_THROW(
+        microphone.run(sim::AudioServer::kMicrophoneID, [&](double level) { levels.push_back(level); }),
+        Cancelled);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(levels.empty());
+    EXPECT_EQ(levels.back(), 0.0) << "the level falls to 0 and no late report follows";
+    EXPECT_FALSE(server.isRunning(sim::AudioServer::kMicrophoneID));
+}
