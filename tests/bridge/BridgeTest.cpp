@@ -6,9 +6,11 @@
 #include "platform/sim/audio/AudioClient.h"
 
 #include <QTemporaryDir>
+#include <chrono>
 #include <future>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <thread>
 
 namespace {
 
@@ -296,4 +298,25 @@ TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
     // Both tracks at half level: the caller at 0.2, the AI voice at 0.4 × 0.85 ÷ 2.
     EXPECT_NEAR(toneAmplitude(mix, 733, 24000, 24000, 12000), 0.2, 0.01);
     EXPECT_NEAR(toneAmplitude(mix, 440, 24000, 24000, 12000), 0.17, 0.01);
+}
+
+TEST(AudioBridge, RunsOnTheRealTimeClockAndStopsCleanly)
+{
+    PhoneCall phone;
+    sim::AudioClient caller(phone.server, phone.call);
+    caller.play(std::vector<float>(48000 * 2, 0.25f));
+    phone.bridge.start(phone.call, phone.voice, false);
+    ASSERT_EQ(caller.start(), 0);
+    phone.server.startRealTime();
+    phone.bridge.enqueue(wireTone(440, 0.2, 24000));
+    for (int i = 0; i < 200 && phone.bridge.health().snapshot().inputFrames < 4096; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_GE(phone.bridge.health().snapshot().inputFrames, 4096) << "capture flows on the device threads";
+    // A device vanishing under running IO threads stops the engine without a hang.
+    ASSERT_TRUE(phone.server.removeDevice(phone.call));
+    EXPECT_TRUE(phone.bridge.needsRestart());
+    EXPECT_FALSE(phone.bridge.captureEngine().isRunning());
+    phone.bridge.stop();
+    phone.server.stopRealTime();
+    EXPECT_FALSE(phone.server.isRunning(phone.voice));
 }
