@@ -95,6 +95,8 @@ void AudioRouteProbe::runCircuit(const SoundDevice& device, double frequencyHz)
     bridge.recorder = recorder;
     bridge.onPCM = [meter](const QByteArray& pcm) { meter->append(pcm); };
     bridge.start(device.id, device.id, false);
+    if (bridgeStarted)
+        bridgeStarted(bridge);
     wait(bridge, kSettleMilliseconds);
     bridge.enqueue(tone(frequencyHz));
     wait(bridge, kListenMilliseconds);
@@ -131,6 +133,8 @@ void AudioRouteProbe::runMac(AudioObjectID inputID, AudioObjectID outputID, cons
         ~Stop() { bridge.stop(); }
     } stopOnExit{bridge};
     bridge.start(inputID, outputID, true);
+    if (bridgeStarted)
+        bridgeStarted(bridge);
     const QByteArray silence(960'000, '\0');
     bridge.enqueue(silence);
     const double started = m_timing.uptimeSeconds();

@@ -22,6 +22,9 @@ public:
 
     explicit AudioRouteProbe(hal::AudioHardware& hardware, ProbeTiming timing = ProbeTiming::system());
 
+    // Called with each bridge the probe has just started; for fault tests.
+    std::function<void(AudioBridge& bridge)> bridgeStarted;
+
     void run(const QList<SoundDevice>& devices);
     void runMac(AudioObjectID inputID, AudioObjectID outputID, const Progress& progress);
 

@@ -170,3 +170,43 @@ TEST(AudioRouteProbe, MacRouteWaitsForTheVoice)
     EXPECT_LT(elapsed, 3.0) << "two seconds of audio both ways and some voice suffice";
     EXPECT_FALSE(server.isRunning(kMicrophone));
 }
+
+TEST(AudioRouteProbe, MacRouteResumesStoppedEnginesThreeTimesAtMost)
+{
+    InstalledServer installed;
+    sim::AudioServer& server = *installed.server;
+    server.setInputSource(kMicrophone, speakingMicrophone());
+    for (const int stops : {3, 4}) {
+        double elapsed = 0;
+        AudioBridge* running = nullptr;
+        int stopped = 0;
+        ProbeTiming timing;
+        timing.wait = [&](int milliseconds) {
+            for (int done = 0; done < milliseconds * 48; done += int(sim::AudioServer::kBufferFrames))
+                server.advanceFrames(sim::AudioServer::kBufferFrames);
+            elapsed += milliseconds / 1000.0;
+            // The system stops the engine every 300 ms, before two seconds of audio could pass.
+            if (running && stopped < stops && elapsed >= 0.3 * (stopped + 1) - 1e-9) {
+                running->playbackEngine().engine().stopBySystem();
+                ++stopped;
+            }
+        };
+        timing.uptimeSeconds = [&] { return elapsed; };
+        AudioRouteProbe probe(server, timing);
+        probe.bridgeStarted = [&](AudioBridge& bridge) { running = &bridge; };
+        if (stops == 3) {
+            EXPECT_NO_THROW(probe.runMac(kMicrophone, kSpeakers, {}));
+            EXPECT_LT(elapsed, 5.0);
+        } else {
+            try {
+                probe.runMac(kMicrophone, kSpeakers, {});
+                ADD_FAILURE() << "passed with stopped engines";
+            } catch (const AppError& error) {
+                EXPECT_TRUE(error.message().contains(QStringLiteral("moteurs entrée/sortie : arrêté/arrêté")))
+                    << error.message().toStdString();
+            }
+            EXPECT_NEAR(elapsed, 15.0, 0.2) << "no fourth resume";
+        }
+        EXPECT_EQ(stopped, stops);
+    }
+}
