@@ -1,0 +1,251 @@
+// The Simulateur window driven as a person would, against a real simulated Mac on a manual clock.
+
+#include "platform/sim/window/SimulatorWindow.h"
+#include "platform/sim/mac/ServerDevices.h"
+#include "platform/sim/window/VoiceChooser.h"
+#include "tests/sim_mac/MacTestSupport.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using permissions::AuthorizationStatus;
+using sim::CallState;
+
+namespace {
+
+QString sourceDir()
+{
+    return qEnvironmentVariable("ORLEA_SOURCE_DIR");
+}
+
+class SimulatorWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        mac = std::make_unique<sim::Mac>(home.path() + "/Mac");
+        window = std::make_unique<sim::SimulatorWindow>(*mac);
+        window->show();
+    }
+    void TearDown() override
+    {
+        window.reset();
+        mac.reset();
+    }
+
+    template <typename T = QWidget> T* part(const char* name)
+    {
+        T* widget = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << "no widget named " << name;
+        return widget;
+    }
+    void click(const char* button)
+    {
+        auto* widget = part<QPushButton>(button);
+        ASSERT_NE(widget, nullptr);
+        ASSERT_TRUE(widget->isEnabled()) << button << " is disabled";
+        QTest::mouseClick(widget, Qt::LeftButton);
+    }
+    QString text(const char* label) { return part<QLabel>(label)->text(); }
+    // Lets the coalesced refresh run.
+    void settle()
+    {
+        mac->advance(0);
+        QCoreApplication::processEvents();
+    }
+    void typeCaller(const QString& caller)
+    {
+        auto* edit = part<QLineEdit>("callerEdit");
+        edit->clear();
+        QTest::keyClicks(edit, caller);
+    }
+    void pressPhoneButton(const std::shared_ptr<sim::AxNode>& button)
+    {
+        ASSERT_NE(button, nullptr);
+        for (auto& [name, action] : button->actions)
+            if (name == "AXPress")
+                action();
+    }
+
+    TestDataHome home;
+    std::unique_ptr<sim::Mac> mac;
+    std::unique_ptr<sim::SimulatorWindow> window;
+};
+
+TEST_F(SimulatorWindowTest, CallsAreRungHungUpAndAnsweredFromTheWindow)
+{
+    EXPECT_TRUE(text("callState").contains("aucun"));
+    typeCaller("Claire Martin");
+    click("ringButton");
+    EXPECT_EQ(mac->phone().state(), CallState::Ringing);
+    EXPECT_EQ(mac->phone().caller(), QString("Claire Martin"));
+    EXPECT_NE(mac->callAudio().callerVoice(), nullptr) << "the caller was given no voice";
+    EXPECT_TRUE(text("callState").contains("sonne")) << text("callState").toStdString();
+    EXPECT_FALSE(part<QPushButton>("ringButton")->isEnabled()) << "a second ring over a ringing call";
+
+    // The application answers; the Phone app's devices are shown.
+    pressPhoneButton(mac->phone().answerButton(sim::Surface::AppWindow));
+    settle();
+    EXPECT_EQ(mac->phone().state(), CallState::Active);
+    EXPECT_TRUE(text("callState").contains("en cours"));
+    EXPECT_TRUE(text("phoneDevices").contains("MacBook Pro Microphone"))
+        << text("phoneDevices").toStdString();
+
+    click("hangUpButton");
+    EXPECT_EQ(mac->phone().state(), CallState::Ended);
+    EXPECT_TRUE(text("callState").contains("terminé"));
+    EXPECT_FALSE(mac->callAudio().isOpen());
+
+    // A voice from a WAV file; an unreadable one shows why and rings nothing.
+    window->callerVoice()->chooseFile(home.path() + "/absent.wav");
+    typeCaller("06 98 76 54 32");
+    click("ringButton");
+    EXPECT_EQ(mac->phone().state(), CallState::Ended) << "rang with an unreadable voice";
+    const auto errors = window->findChildren<QLabel*>();
+    const bool shown = std::any_of(errors.begin(), errors.end(), [](QLabel* label) {
+        return label->isVisible() && label->text().startsWith("Fichier illisible");
+    });
+    EXPECT_TRUE(shown) << "the unreadable file was not reported";
+    const QString wav = sourceDir() + "/tools/realtime-standin/prompts/accueil.wav";
+    ASSERT_TRUE(QFileInfo::exists(wav)) << wav.toStdString();
+    window->callerVoice()->chooseFile(wav);
+    click("ringButton");
+    EXPECT_EQ(mac->phone().state(), CallState::Ringing);
+    EXPECT_EQ(mac->phone().caller(), QString("06 98 76 54 32"));
+    click("hangUpButton");
+    typeCaller("   ");
+    settle();
+    EXPECT_FALSE(part<QPushButton>("ringButton")->isEnabled()) << "a blank caller can ring";
+
+    // An outgoing "tel:" call is picked up by the far end from the window.
+    EXPECT_FALSE(part<QPushButton>("remoteAnswerButton")->isEnabled());
+    ASSERT_TRUE(mac->workspace().openUrl(QUrl("tel:0612345678")));
+    QTest::qWait(1100); // the light refresh: dialling is no Mac event
+    EXPECT_EQ(mac->phone().state(), CallState::Dialing);
+    EXPECT_TRUE(text("callState").contains("0612345678")) << text("callState").toStdString();
+    click("remoteAnswerButton");
+    EXPECT_EQ(mac->phone().state(), CallState::Active);
+}
+
+TEST_F(SimulatorWindowTest, PermissionsAndPrivacyPagesFollowTheWindow)
+{
+    EXPECT_TRUE(text("microphoneState").contains("pas encore demandé"));
+    click("grantMicrophone");
+    EXPECT_EQ(mac->microphoneStatus(), AuthorizationStatus::Authorized);
+    EXPECT_TRUE(text("microphoneState").contains("autorisé"));
+    EXPECT_FALSE(part<QPushButton>("grantMicrophone")->isEnabled());
+    click("withdrawMicrophone");
+    EXPECT_EQ(mac->microphoneStatus(), AuthorizationStatus::Denied);
+
+    click("grantAccessibility");
+    EXPECT_TRUE(mac->accessibilityTrusted());
+    EXPECT_TRUE(text("accessibilityState").contains("autorisée"));
+    click("withdrawAccessibility");
+    EXPECT_FALSE(mac->accessibilityTrusted());
+
+    // The page the application opens is named.
+    EXPECT_TRUE(text("privacyPage").startsWith("Aucune"));
+    ASSERT_TRUE(mac->workspace().openUrl(QUrl(permissions::kAccessibilityPrivacyUrl)));
+    settle();
+    EXPECT_TRUE(text("privacyPage").contains("Accessibilité")) << text("privacyPage").toStdString();
+
+    // The access dialog on a fresh Mac is answered from the window.
+    sim::Mac fresh(home.path() + "/Fresh");
+    sim::SimulatorWindow freshWindow(fresh);
+    freshWindow.show();
+    auto* dialog = freshWindow.findChild<QFrame*>("microphoneDialog");
+    EXPECT_FALSE(dialog->isVisible());
+    std::optional<bool> granted;
+    fresh.microphone().requestAccess([&](bool ok) { granted = ok; });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog->isVisible()) << "the access dialog is not shown";
+    QTest::mouseClick(freshWindow.findChild<QPushButton*>("dialogAllow"), Qt::LeftButton);
+    fresh.advance(0);
+    EXPECT_EQ(granted, std::optional<bool>(true));
+    EXPECT_FALSE(dialog->isVisible());
+
+    // The automatic answer reaches every question of the simulated user.
+    auto* policy = part<QComboBox>("answerPolicy");
+    EXPECT_EQ(policy->currentData().toInt(), int(sim::UserAnswer::Ask));
+    policy->setCurrentIndex(policy->findData(int(sim::UserAnswer::Grant)));
+    emit policy->activated(policy->currentIndex());
+    EXPECT_EQ(mac->microphoneAccess().dialogAnswer(), sim::UserAnswer::Grant);
+    ASSERT_TRUE(mac->workspace().openUrl(QUrl(permissions::kAccessibilityPrivacyUrl)));
+    mac->advance(2);
+    EXPECT_TRUE(mac->accessibilityTrusted()) << "the page was not answered by the chosen policy";
+}
+
+TEST_F(SimulatorWindowTest, WaitingInstallerIsRunOrCancelledFromTheWindow)
+{
+    mac->setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    EXPECT_TRUE(text("installerState").contains("fermée"));
+    EXPECT_FALSE(part<QPushButton>("installButton")->isEnabled());
+    EXPECT_TRUE(text("driverState").contains("non installé"));
+
+    ASSERT_TRUE(mac->workspace().openUrl(packageUrl()));
+    settle();
+    EXPECT_TRUE(text("installerState").contains("VelkaroAudio-0.2.0.pkg"))
+        << text("installerState").toStdString();
+    click("cancelInstallButton");
+    EXPECT_TRUE(mac->pendingPackages().isEmpty());
+    EXPECT_FALSE(sim::deviceNames(mac->hardware(), true).contains("Velkaro — IA vers appel"));
+
+    ASSERT_TRUE(mac->workspace().openUrl(packageUrl()));
+    settle();
+    click("installButton");
+    EXPECT_TRUE(sim::deviceNames(mac->hardware(), true).contains("Velkaro — IA vers appel"))
+        << "the driver's devices did not appear";
+    EXPECT_TRUE(text("driverState").contains("installé"));
+    EXPECT_FALSE(text("driverState").contains("non installé"));
+    EXPECT_TRUE(text("driverState").contains("Velkaro — Appel vers IA"));
+    EXPECT_FALSE(part<QPushButton>("installButton")->isEnabled());
+}
+
+TEST_F(SimulatorWindowTest, SleepReachesObserversAndTheJournalShowsTheNewestFirst)
+{
+    int sleeps = 0;
+    const int token = mac->workspace().addWillSleepObserver([&] { ++sleeps; });
+    click("sleepButton");
+    EXPECT_EQ(sleeps, 1);
+    mac->workspace().removeWillSleepObserver(token);
+
+    typeCaller("Paul");
+    click("ringButton");
+    settle();
+    auto* journal = part<QListWidget>("journal");
+    ASSERT_GE(journal->count(), 2);
+    EXPECT_EQ(journal->item(0)->text(), QString("Appel entrant de Paul"));
+    EXPECT_EQ(journal->item(1)->text(), QString("Le Mac va se mettre en veille"));
+
+    // A tone on the Mac's microphone reaches a client that records it.
+    auto* sound = window->macMicrophoneSound()->combo();
+    sound->setCurrentIndex(sound->findText("Tonalité (440 Hz)"));
+    EXPECT_FALSE(window->macMicrophoneSound()->makeSource() == nullptr);
+}
+
+// Renders the window empty and busy to build/sim_window/*.png for a look.
+TEST_F(SimulatorWindowTest, Screenshots)
+{
+    const QString folder = qEnvironmentVariable("ORLEA_BUILD_DIR", ORLEA_TEST_BUILD_DIR) + "/sim_window";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->grab().save(folder + "/simulateur-vide.png"));
+
+    mac->setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    ASSERT_TRUE(mac->workspace().openUrl(packageUrl()));
+    ASSERT_TRUE(mac->workspace().openUrl(QUrl(permissions::kMicrophonePrivacyUrl)));
+    mac->microphone().requestAccess([](bool) {});
+    typeCaller("Claire Martin");
+    click("ringButton");
+    settle();
+    EXPECT_TRUE(window->grab().save(folder + "/simulateur-occupe.png"));
+}
+
+} // namespace
