@@ -91,7 +91,7 @@ SimulatorWindow::SimulatorWindow(Mac& mac, QWidget* parent) : QWidget(parent, Qt
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(2, 1);
-    resize(900, 720);
+    resize(900, 680);
 
     connect(&m_mac, &Mac::changed, this, &SimulatorWindow::scheduleRefresh);
     // Some Phone app changes (a "tel:" dial, a menu choice) come without a Mac event: one light refresh.
@@ -224,12 +224,14 @@ void SimulatorWindow::refreshPhone()
 
     const AudioRoute route = phone.audioRoute();
     const auto device = [](const QString& effective, const QString& chosen) {
-        const QString name = effective.isEmpty() ? QStringLiteral("aucun") : effective;
+        const QString name = effective.isEmpty() ? QStringLiteral("aucun") : effective.toHtmlEscaped();
         return chosen.isEmpty() ? name + QStringLiteral(" (réglage système)") : name;
     };
-    m_phoneDevices->setText(QStringLiteral("Micro du Téléphone : %1\nHaut-parleur du Téléphone : %2")
-                                .arg(device(phone.effectiveInputDevice(), route.inputDevice),
-                                     device(phone.effectiveOutputDevice(), route.outputDevice)));
+    m_phoneDevices->setText(
+        QStringLiteral(
+            "<span style=\"color:#666\">Appareils du Téléphone</span><br>Micro : %1<br>Haut-parleur : %2")
+            .arg(device(phone.effectiveInputDevice(), route.inputDevice),
+                 device(phone.effectiveOutputDevice(), route.outputDevice)));
 
     const bool free = state == CallState::Idle || state == CallState::Ended;
     m_ringButton->setEnabled(free && !m_callerEdit->text().trimmed().isEmpty());
@@ -456,7 +458,7 @@ QGroupBox* SimulatorWindow::buildJournal()
 void SimulatorWindow::refreshJournal()
 {
     const QStringList events = m_mac.events();
-    if (events == m_shownEvents)
+    if (events == m_shownEvents && m_journal->count() > 0)
         return;
     m_shownEvents = events;
     m_journal->clear();

@@ -65,7 +65,7 @@ VoiceChooser::VoiceChooser(bool withSilence, QWidget* parent)
                          QVariantList{int(Kind::File), file});
     m_combo->addItem(kFileItem, QVariantList{int(Kind::File), QString()});
     m_combo->setCurrentIndex(withSilence ? 0 : 1);
-    m_combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_combo->setMinimumContentsLength(16);
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
