@@ -2,6 +2,7 @@
 
 #include "platform/sim/window/SimulatorWindow.h"
 #include "platform/sim/mac/ServerDevices.h"
+#include "platform/sim/window/CallerPhrases.h"
 #include "platform/sim/window/VoiceChooser.h"
 #include "tests/sim_mac/MacTestSupport.h"
 
@@ -228,6 +229,40 @@ TEST_F(SimulatorWindowTest, SleepReachesObserversAndTheJournalShowsTheNewestFirs
     auto* sound = window->macMicrophoneSound()->combo();
     sound->setCurrentIndex(sound->findText("Tonalité (440 Hz)"));
     EXPECT_FALSE(window->macMicrophoneSound()->makeSource() == nullptr);
+}
+
+TEST_F(SimulatorWindowTest, CallerPhrasesAreSpokenInTurnsAndKept)
+{
+    if (!sim::CallerPhrases::available())
+        GTEST_SKIP() << "espeak-ng, sox or the caller lines are missing";
+    EXPECT_EQ(window->callerVoice()->currentLabel(), QString("Phrases de l’appelant (voix de synthèse)"))
+        << "the caller does not speak French by default";
+    const QString cache = home.path() + "/Voix";
+    QString error;
+    auto voice = sim::CallerPhrases::voice(cache, &error);
+    ASSERT_NE(voice, nullptr) << error.toStdString();
+    const QStringList made = QDir(cache).entryList({"appelant-*.wav"}, QDir::Files);
+    ASSERT_EQ(made.size(), 1) << made.join(", ").toStdString();
+    EXPECT_TRUE(QDir(cache).entryList({"*.part"}, QDir::Files).isEmpty()) << "a partial file was left behind";
+
+    // Silence while the assistant greets, then the first line.
+    const auto rms = [&](double seconds) {
+        std::vector<float> block(size_t(seconds * 48000));
+        voice->render(block.data(), uint32_t(block.size()), 1);
+        double sum = 0;
+        for (float sample : block)
+            sum += double(sample) * sample;
+        return std::sqrt(sum / double(block.size()));
+    };
+    EXPECT_LT(rms(sim::CallerPhrases::kFirstPauseSeconds - 0.2), 1e-4)
+        << "the caller talks over the greeting";
+    rms(0.2);
+    EXPECT_GT(rms(2.0), 0.01) << "the first line is silent";
+
+    // Kept: the second voice reads the same file instead of speaking again.
+    const QDateTime madeAt = QFileInfo(cache + "/" + made.first()).lastModified();
+    ASSERT_NE(sim::CallerPhrases::voice(cache), nullptr);
+    EXPECT_EQ(QFileInfo(cache + "/" + made.first()).lastModified(), madeAt);
 }
 
 // Renders the window empty and busy to build/sim_window/*.png for a look.

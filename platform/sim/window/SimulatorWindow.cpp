@@ -132,6 +132,7 @@ QGroupBox* SimulatorWindow::buildPhone()
     m_callerEdit->setClearButtonEnabled(true);
     m_callerVoice = new VoiceChooser(false, box);
     m_callerVoice->setObjectName(QStringLiteral("callerVoice"));
+    m_callerVoice->setCacheFolder(m_mac.stateFolder() + QStringLiteral("/Voix"));
     form->addWidget(new QLabel(QStringLiteral("Appelant"), box), 0, 0);
     form->addWidget(m_callerEdit, 0, 1);
     form->addWidget(new QLabel(QStringLiteral("Voix"), box), 1, 0);
@@ -415,6 +416,7 @@ QGroupBox* SimulatorWindow::buildMacBox()
     layout->addLayout(buttonRow({m_sleepButton}));
     m_macSound = new VoiceChooser(true, box);
     m_macSound->setObjectName(QStringLiteral("macMicrophoneSound"));
+    m_macSound->setCacheFolder(m_mac.stateFolder() + QStringLiteral("/Voix"));
     auto* soundRow = new QHBoxLayout;
     soundRow->addWidget(new QLabel(QStringLiteral("Micro du Mac"), box));
     soundRow->addWidget(m_macSound, 1);

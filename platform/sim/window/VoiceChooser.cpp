@@ -1,6 +1,7 @@
 #include "platform/sim/window/VoiceChooser.h"
 
 #include "platform/sim/mac/PhoneCallAudio.h"
+#include "platform/sim/window/CallerPhrases.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -12,7 +13,7 @@
 namespace sim {
 namespace {
 
-enum class Kind { Silence, Tone, File };
+enum class Kind { Silence, Tone, File, Phrases };
 
 constexpr float kToneAmplitude = 0.3f;
 
@@ -58,13 +59,16 @@ VoiceChooser::VoiceChooser(bool withSilence, QWidget* parent)
 {
     if (withSilence)
         m_combo->addItem(QStringLiteral("Silence"), QVariantList{int(Kind::Silence)});
+    if (CallerPhrases::available())
+        m_combo->addItem(QStringLiteral("Phrases de l’appelant (voix de synthèse)"),
+                         QVariantList{int(Kind::Phrases)});
     for (const ToneChoice& tone : kTones)
         m_combo->addItem(QString::fromUtf8(tone.label), QVariantList{int(Kind::Tone), tone.frequencyHz});
     for (const QString& file : callerPhraseFiles())
         m_combo->addItem(QStringLiteral("Phrase : ") + QFileInfo(file).completeBaseName(),
                          QVariantList{int(Kind::File), file});
     m_combo->addItem(kFileItem, QVariantList{int(Kind::File), QString()});
-    m_combo->setCurrentIndex(withSilence ? 0 : 1);
+    m_combo->setCurrentIndex(0);
     m_combo->setMinimumContentsLength(16);
 
     auto* layout = new QHBoxLayout(this);
@@ -120,6 +124,8 @@ std::shared_ptr<InputSource> VoiceChooser::makeSource(QString* error) const
     switch (Kind(data.value(0).toInt())) {
     case Kind::Silence:
         return nullptr;
+    case Kind::Phrases:
+        return CallerPhrases::voice(m_cacheFolder, error);
     case Kind::Tone:
         return toneVoice(data.value(1).toDouble(), kToneAmplitude);
     case Kind::File: {

@@ -12,8 +12,8 @@ class QPushButton;
 
 namespace sim {
 
-// A sound for the simulated Mac to play: silence, one of a few tones, a French phrase found next to the
-// program, or a WAV file the person picks.
+// A sound for the simulated Mac to play: silence, one of a few tones, the French caller phrases (recorded
+// next to the program, or spoken by the synthesiser), or a WAV file the person picks.
 class VoiceChooser final : public QWidget {
     Q_OBJECT
 public:
@@ -27,6 +27,8 @@ public:
     // Chooses a WAV file as if picked in the file dialog.
     void chooseFile(const QString& path);
     QComboBox* combo() const { return m_combo; }
+    // Where the synthesised caller phrases are kept.
+    void setCacheFolder(const QString& folder) { m_cacheFolder = folder; }
 
     // The French caller phrases shipped with the stand-in, when their recordings exist.
     static QStringList callerPhraseFiles();
@@ -40,6 +42,7 @@ private:
 
     QComboBox* m_combo;
     QPushButton* m_fileButton;
+    QString m_cacheFolder;
 };
 
 } // namespace sim
