@@ -336,6 +336,11 @@ void SimulatorWindow::refreshSettings()
     m_grantAccessibility->setEnabled(!trusted);
     m_withdrawAccessibility->setEnabled(trusted);
 
+    // The demo may set the policy in code; the combo shows what the simulated user does now.
+    const int policy = m_answerPolicy->findData(int(m_mac.microphoneAccess().dialogAnswer()));
+    if (policy >= 0)
+        m_answerPolicy->setCurrentIndex(policy);
+
     const auto page = m_mac.currentPrivacyPage();
     m_privacyPage->setText(!page ? QStringLiteral("Aucune page de confidentialité ouverte par l’application.")
                                  : QStringLiteral("Page ouverte par l’application : Confidentialité › ") +
