@@ -1,6 +1,7 @@
 // The Simulateur window driven as a person would, against a real simulated Mac on a manual clock.
 
 #include "platform/sim/window/SimulatorWindow.h"
+#include "platform/sim/audio/AudioClient.h"
 #include "platform/sim/mac/ServerDevices.h"
 #include "platform/sim/window/CallerPhrases.h"
 #include "platform/sim/window/VoiceChooser.h"
@@ -83,6 +84,8 @@ protected:
 TEST_F(SimulatorWindowTest, CallsAreRungHungUpAndAnsweredFromTheWindow)
 {
     EXPECT_TRUE(text("callState").contains("aucun"));
+    auto* voices = window->callerVoice()->combo();
+    voices->setCurrentIndex(voices->findText("Tonalité (440 Hz)"));
     typeCaller("Claire Martin");
     click("ringButton");
     EXPECT_EQ(mac->phone().state(), CallState::Ringing);
@@ -225,10 +228,21 @@ TEST_F(SimulatorWindowTest, SleepReachesObserversAndTheJournalShowsTheNewestFirs
     EXPECT_EQ(journal->item(0)->text(), QString("Appel entrant de Paul"));
     EXPECT_EQ(journal->item(1)->text(), QString("Le Mac va se mettre en veille"));
 
-    // A tone on the Mac's microphone reaches a client that records it.
+    // The sound chosen for the Mac's microphone is what a client recording it hears.
+    sim::AudioClient listener(mac->hardware(), sim::AudioServer::kMicrophoneID);
+    ASSERT_EQ(listener.start(), 0);
     auto* sound = window->macMicrophoneSound()->combo();
-    sound->setCurrentIndex(sound->findText("Tonalité (440 Hz)"));
-    EXPECT_FALSE(window->macMicrophoneSound()->makeSource() == nullptr);
+    sound->setCurrentIndex(sound->findText("Tonalité aiguë (880 Hz)"));
+    mac->advance(0.2);
+    const std::vector<float> heard = channelOf(listener.takeRecorded(), listener.inputChannels());
+    ASSERT_GE(heard.size(), 4800u);
+    EXPECT_NEAR(toneAmplitude(heard, 880, heard.size() - 4800, 4800), 0.3, 0.03) << "the Mac's microphone";
+    sound->setCurrentIndex(sound->findText("Silence"));
+    mac->advance(0.2);
+    const std::vector<float> quiet = listener.takeRecorded();
+    EXPECT_EQ(firstNonZero(std::vector<float>(quiet.end() - 2400, quiet.end())), 2400u)
+        << "silence is not silent";
+    listener.stop();
 }
 
 TEST_F(SimulatorWindowTest, CallerPhrasesAreSpokenInTurnsAndKept)
