@@ -114,7 +114,7 @@ TEST_F(SimulatorWindowTest, CallsAreRungHungUpAndAnsweredFromTheWindow)
     EXPECT_EQ(mac->phone().state(), CallState::Ended) << "rang with an unreadable voice";
     const auto errors = window->findChildren<QLabel*>();
     const bool shown = std::any_of(errors.begin(), errors.end(), [](QLabel* label) {
-        return label->isVisible() && label->text().startsWith("Fichier illisible");
+        return label->isVisible() && label->text().startsWith("Fichier introuvable");
     });
     EXPECT_TRUE(shown) << "the unreadable file was not reported";
     const QString wav = sourceDir() + "/tools/realtime-standin/prompts/accueil.wav";
@@ -279,6 +279,29 @@ TEST_F(SimulatorWindowTest, CallerPhrasesAreSpokenInTurnsAndKept)
     EXPECT_EQ(QFileInfo(cache + "/" + made.first()).lastModified(), madeAt);
 }
 
+// The demo's Mac: real clock, audio on its own thread; the window follows through the coalesced refresh.
+TEST(SimulatorWindowRealTime, FollowsACallOnTheRealTimeMac)
+{
+    TestDataHome home;
+    sim::Mac mac(home.path() + "/Mac", sim::MacClock::RealTime);
+    sim::SimulatorWindow window(mac);
+    window.show();
+    auto* voices = window.callerVoice()->combo();
+    voices->setCurrentIndex(voices->findText("Tonalité grave (220 Hz)"));
+    QTest::mouseClick(window.findChild<QPushButton*>("ringButton"), Qt::LeftButton);
+    ASSERT_EQ(mac.phone().state(), CallState::Ringing);
+    for (auto& [name, action] : mac.phone().answerButton(sim::Surface::AppWindow)->actions)
+        if (name == "AXPress")
+            action();
+    auto* state = window.findChild<QLabel*>("callState");
+    for (int i = 0; i < 50 && !state->text().contains("en cours"); ++i)
+        QTest::qWait(20);
+    EXPECT_TRUE(state->text().contains("en cours")) << state->text().toStdString();
+    QTest::mouseClick(window.findChild<QPushButton*>("hangUpButton"), Qt::LeftButton);
+    EXPECT_EQ(mac.phone().state(), CallState::Ended);
+    EXPECT_FALSE(mac.callAudio().isOpen());
+}
+
 // Renders the window empty and busy to build/sim_window/*.png for a look.
 TEST_F(SimulatorWindowTest, Screenshots)
 {
@@ -295,6 +318,14 @@ TEST_F(SimulatorWindowTest, Screenshots)
     click("ringButton");
     settle();
     EXPECT_TRUE(window->grab().save(folder + "/simulateur-occupe.png"));
+
+    // Installed, the call answered on the Velkaro devices, an unreadable file reported.
+    click("installButton");
+    mac->phone().setAudioRoute({"Velkaro — IA vers appel", "Velkaro — Appel vers IA"});
+    pressPhoneButton(mac->phone().answerButton(sim::Surface::AppWindow));
+    window->macMicrophoneSound()->chooseFile(home.path() + "/enregistrement-du-bureau-introuvable.wav");
+    settle();
+    EXPECT_TRUE(window->grab().save(folder + "/simulateur-installe.png"));
 }
 
 } // namespace

@@ -25,6 +25,7 @@ constexpr ToneChoice kTones[] = {
     {"Tonalité grave (220 Hz)", 220}, {"Tonalité (440 Hz)", 440}, {"Tonalité aiguë (880 Hz)", 880}};
 
 const QString kFileItem = QStringLiteral("Fichier WAV…");
+constexpr int kShownNameLength = 20;
 
 QString promptsFolder()
 {
@@ -103,11 +104,17 @@ void VoiceChooser::pickFile()
 
 void VoiceChooser::chooseFile(const QString& path)
 {
-    const QString label = QStringLiteral("Fichier : ") + QFileInfo(path).fileName();
-    int index = m_combo->findText(label);
+    int index = -1;
+    for (int i = 0; i < m_combo->count() && index < 0; ++i)
+        if (m_combo->itemData(i).toList().value(1).toString() == path)
+            index = i;
     if (index < 0) {
+        // Long names are cut so the choice keeps its width; the full path is in the tooltip.
+        QString name = QFileInfo(path).fileName();
+        if (name.size() > kShownNameLength)
+            name = name.left(kShownNameLength - 1) + QStringLiteral("…");
         index = m_combo->count() - 1; // just above "Fichier WAV…"
-        m_combo->insertItem(index, label, QVariantList{int(Kind::File), path});
+        m_combo->insertItem(index, QStringLiteral("Fichier : ") + name, QVariantList{int(Kind::File), path});
         m_combo->setItemData(index, path, Qt::ToolTipRole);
     }
     m_combo->setCurrentIndex(index);
@@ -135,11 +142,14 @@ std::shared_ptr<InputSource> VoiceChooser::makeSource(QString* error) const
                 *error = QStringLiteral("Aucun fichier WAV choisi.");
             return nullptr;
         }
-        std::string why;
-        auto source = InputSource::wavFile(path.toStdString(), false, &why);
+        if (!QFileInfo::exists(path)) {
+            if (error)
+                *error = QStringLiteral("Fichier introuvable : ") + path;
+            return nullptr;
+        }
+        auto source = InputSource::wavFile(path.toStdString());
         if (!source && error)
-            *error = QStringLiteral("Fichier illisible : %1 (%2)")
-                         .arg(QFileInfo(path).fileName(), QString::fromStdString(why));
+            *error = QStringLiteral("Ce fichier n’est pas un son WAV lisible : ") + path;
         return source;
     }
     }
