@@ -147,6 +147,12 @@ TEST_F(SimulatorWindowTest, PermissionsAndPrivacyPagesFollowTheWindow)
     EXPECT_FALSE(part<QPushButton>("grantMicrophone")->isEnabled());
     click("withdrawMicrophone");
     EXPECT_EQ(mac->microphoneStatus(), AuthorizationStatus::Denied);
+    // A managed Mac: the switch cannot move, so neither button is offered.
+    mac->microphoneAccess().setStatus(AuthorizationStatus::Restricted);
+    settle();
+    EXPECT_TRUE(text("microphoneState").contains("restreint"));
+    EXPECT_FALSE(part<QPushButton>("grantMicrophone")->isEnabled());
+    EXPECT_FALSE(part<QPushButton>("withdrawMicrophone")->isEnabled());
 
     click("grantAccessibility");
     EXPECT_TRUE(mac->accessibilityTrusted());
@@ -178,8 +184,8 @@ TEST_F(SimulatorWindowTest, PermissionsAndPrivacyPagesFollowTheWindow)
     // The automatic answer reaches every question of the simulated user.
     auto* policy = part<QComboBox>("answerPolicy");
     EXPECT_EQ(policy->currentData().toInt(), int(sim::UserAnswer::Ask));
-    policy->setCurrentIndex(policy->findData(int(sim::UserAnswer::Grant)));
-    emit policy->activated(policy->currentIndex());
+    ASSERT_EQ(policy->findData(int(sim::UserAnswer::Grant)), 1);
+    QTest::keyClick(policy, Qt::Key_Down); // "Tout accepter", chosen from the keyboard
     EXPECT_EQ(mac->microphoneAccess().dialogAnswer(), sim::UserAnswer::Grant);
     ASSERT_TRUE(mac->workspace().openUrl(QUrl(permissions::kAccessibilityPrivacyUrl)));
     mac->advance(2);
