@@ -93,9 +93,17 @@ std::shared_ptr<InputSource> CallerPhrases::voice(const QString& cacheFolder, QS
             const QString spoken = work.filePath(QStringLiteral("ligne-%1.wav").arg(i));
             const QString withPause = work.filePath(QStringLiteral("tour-%1.wav").arg(i));
             const double pause = i == 0 ? kFirstPauseSeconds : kPauseSeconds;
+            // The line goes through a file: a line starting with "-" is no option of the synthesiser.
+            QFile text(work.filePath(QStringLiteral("ligne-%1.txt").arg(i)));
+            if (!text.open(QIODevice::WriteOnly) || text.write(said[i].toUtf8()) < 0) {
+                if (error)
+                    *error = QStringLiteral("Impossible de préparer la voix de l’appelant.");
+                return nullptr;
+            }
+            text.close();
             if (!run(espeak,
                      {QStringLiteral("-v"), QStringLiteral("fr"), QStringLiteral("-s"), QStringLiteral("165"),
-                      QStringLiteral("-w"), spoken, said[i]},
+                      QStringLiteral("-w"), spoken, QStringLiteral("-f"), text.fileName()},
                      error) ||
                 !run(sox, {spoken, withPause, QStringLiteral("pad"), QString::number(pause)}, error))
                 return nullptr;
