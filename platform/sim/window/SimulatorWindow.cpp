@@ -1,0 +1,478 @@
+#include "platform/sim/window/SimulatorWindow.h"
+
+#include "platform/sim/mac/Mac.h"
+#include "platform/sim/mac/ServerDevices.h"
+#include "platform/sim/window/VoiceChooser.h"
+
+#include <QComboBox>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace sim {
+namespace {
+
+const QString kVelkaroPrefix = QStringLiteral("Velkaro");
+
+QString statusText(permissions::AuthorizationStatus status)
+{
+    switch (status) {
+    case permissions::AuthorizationStatus::NotDetermined:
+        return QStringLiteral("pas encore demandé");
+    case permissions::AuthorizationStatus::Restricted:
+        return QStringLiteral("restreint (géré par l’organisation)");
+    case permissions::AuthorizationStatus::Denied:
+        return QStringLiteral("refusé");
+    case permissions::AuthorizationStatus::Authorized:
+        return QStringLiteral("autorisé");
+    }
+    return {};
+}
+
+QLabel* noteLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QLabel* errorLabel(QWidget* parent)
+{
+    auto* label = noteLabel(parent);
+    label->setStyleSheet(QStringLiteral("color: #b3261e;"));
+    label->hide();
+    return label;
+}
+
+void showError(QLabel* label, const QString& text)
+{
+    label->setText(text);
+    label->setVisible(!text.isEmpty());
+}
+
+QHBoxLayout* buttonRow(std::initializer_list<QWidget*> widgets)
+{
+    auto* row = new QHBoxLayout;
+    for (QWidget* widget : widgets)
+        row->addWidget(widget);
+    row->addStretch(1);
+    return row;
+}
+
+QString boldState(const QString& title, const QString& state)
+{
+    return QStringLiteral("%1 : <b>%2</b>").arg(title.toHtmlEscaped(), state.toHtmlEscaped());
+}
+
+} // namespace
+
+SimulatorWindow::SimulatorWindow(Mac& mac, QWidget* parent) : QWidget(parent, Qt::Window), m_mac(mac)
+{
+    setWindowTitle(QStringLiteral("Simulateur"));
+    setObjectName(QStringLiteral("simulatorWindow"));
+
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(16, 16, 16, 16);
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(14);
+    grid->addWidget(buildPhone(), 0, 0);
+    grid->addWidget(buildSettings(), 0, 1);
+    grid->addWidget(buildInstaller(), 1, 0);
+    grid->addWidget(buildMacBox(), 1, 1);
+    grid->addWidget(buildJournal(), 2, 0, 1, 2);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    resize(900, 680);
+
+    connect(&m_mac, &Mac::changed, this, &SimulatorWindow::scheduleRefresh);
+    // Some Phone app changes (a "tel:" dial, a menu choice) come without a Mac event: one light refresh.
+    auto* timer = new QTimer(this);
+    timer->setInterval(1000);
+    connect(timer, &QTimer::timeout, this, &SimulatorWindow::refresh);
+    timer->start();
+    refresh();
+}
+
+void SimulatorWindow::scheduleRefresh()
+{
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(this, &SimulatorWindow::refresh, Qt::QueuedConnection);
+}
+
+void SimulatorWindow::refresh()
+{
+    m_refreshQueued = false;
+    refreshPhone();
+    refreshSettings();
+    refreshInstaller();
+    refreshJournal();
+}
+
+// --- Téléphone
+
+QGroupBox* SimulatorWindow::buildPhone()
+{
+    auto* box = new QGroupBox(QStringLiteral("Téléphone"), this);
+    auto* layout = new QVBoxLayout(box);
+    auto* form = new QGridLayout;
+    m_callerEdit = new QLineEdit(QStringLiteral("06 12 34 56 78"), box);
+    m_callerEdit->setObjectName(QStringLiteral("callerEdit"));
+    m_callerEdit->setPlaceholderText(QStringLiteral("Numéro ou nom du contact"));
+    m_callerEdit->setClearButtonEnabled(true);
+    m_callerVoice = new VoiceChooser(false, box);
+    m_callerVoice->setObjectName(QStringLiteral("callerVoice"));
+    m_callerVoice->setCacheFolder(m_mac.stateFolder() + QStringLiteral("/Voix"));
+    form->addWidget(new QLabel(QStringLiteral("Appelant"), box), 0, 0);
+    form->addWidget(m_callerEdit, 0, 1);
+    form->addWidget(new QLabel(QStringLiteral("Voix"), box), 1, 0);
+    form->addWidget(m_callerVoice, 1, 1);
+    form->setColumnStretch(1, 1);
+    layout->addLayout(form);
+
+    m_ringButton = new QPushButton(QStringLiteral("Faire sonner"), box);
+    m_ringButton->setObjectName(QStringLiteral("ringButton"));
+    m_ringButton->setDefault(true);
+    m_hangUpButton = new QPushButton(QStringLiteral("Raccrocher (appelant)"), box);
+    m_hangUpButton->setObjectName(QStringLiteral("hangUpButton"));
+    m_remoteAnswerButton = new QPushButton(QStringLiteral("Décrocher (correspondant)"), box);
+    m_remoteAnswerButton->setObjectName(QStringLiteral("remoteAnswerButton"));
+    m_remoteAnswerButton->setToolTip(QStringLiteral("La personne appelée par l’application décroche"));
+    layout->addLayout(buttonRow({m_ringButton, m_hangUpButton}));
+    layout->addLayout(buttonRow({m_remoteAnswerButton}));
+
+    m_callState = noteLabel(box);
+    m_callState->setObjectName(QStringLiteral("callState"));
+    m_phoneDevices = noteLabel(box);
+    m_phoneDevices->setObjectName(QStringLiteral("phoneDevices"));
+    m_phoneError = errorLabel(box);
+    layout->addWidget(m_callState);
+    layout->addWidget(m_phoneDevices);
+    layout->addWidget(m_phoneError);
+    layout->addStretch(1);
+
+    connect(m_ringButton, &QPushButton::clicked, this, &SimulatorWindow::ring);
+    connect(m_callerEdit, &QLineEdit::returnPressed, this, &SimulatorWindow::ring);
+    connect(m_callerEdit, &QLineEdit::textChanged, this, &SimulatorWindow::refreshPhone);
+    connect(m_hangUpButton, &QPushButton::clicked, this, [this] {
+        m_mac.callerHangsUp();
+        refresh();
+    });
+    connect(m_remoteAnswerButton, &QPushButton::clicked, this, &SimulatorWindow::answerAsRemote);
+    return box;
+}
+
+void SimulatorWindow::ring()
+{
+    const QString caller = m_callerEdit->text().trimmed();
+    const CallState state = m_mac.phone().state();
+    if (caller.isEmpty() || (state != CallState::Idle && state != CallState::Ended))
+        return;
+    QString error;
+    auto voice = m_callerVoice->makeSource(&error);
+    showError(m_phoneError, error);
+    if (!voice)
+        return;
+    m_mac.ring(caller, std::move(voice));
+    refresh();
+}
+
+void SimulatorWindow::answerAsRemote()
+{
+    QString error;
+    auto voice = m_callerVoice->makeSource(&error);
+    showError(m_phoneError, error);
+    if (!voice)
+        return;
+    m_mac.remoteAnswers(std::move(voice));
+    refresh();
+}
+
+void SimulatorWindow::refreshPhone()
+{
+    const PhoneApp& phone = m_mac.phone();
+    const CallState state = phone.state();
+    const QString dialled = phone.dialledNumbers().value(phone.dialledNumbers().size() - 1);
+    QString text;
+    switch (state) {
+    case CallState::Idle:
+        text = boldState(QStringLiteral("Appel"), QStringLiteral("aucun"));
+        break;
+    case CallState::Dialing:
+        text = boldState(QStringLiteral("Appel sortant vers ") + dialled, QStringLiteral("en attente"));
+        break;
+    case CallState::Ringing:
+        text = boldState(QStringLiteral("Appel de ") + phone.caller(), QStringLiteral("sonne"));
+        break;
+    case CallState::Active:
+        text = boldState(QStringLiteral("Appel avec ") + phone.caller(), QStringLiteral("en cours"));
+        break;
+    case CallState::Ended:
+        text = boldState(QStringLiteral("Appel avec ") + phone.caller(), QStringLiteral("terminé"));
+        break;
+    }
+    m_callState->setText(text);
+
+    const AudioRoute route = phone.audioRoute();
+    const auto device = [](const QString& effective, const QString& chosen) {
+        const QString name = effective.isEmpty() ? QStringLiteral("aucun") : effective.toHtmlEscaped();
+        return chosen.isEmpty() ? name + QStringLiteral(" (réglage système)") : name;
+    };
+    m_phoneDevices->setText(
+        QStringLiteral(
+            "<span style=\"color:#666\">Appareils du Téléphone</span><br>Micro : %1<br>Haut-parleur : %2")
+            .arg(device(phone.effectiveInputDevice(), route.inputDevice),
+                 device(phone.effectiveOutputDevice(), route.outputDevice)));
+
+    const bool free = state == CallState::Idle || state == CallState::Ended;
+    m_ringButton->setEnabled(free && !m_callerEdit->text().trimmed().isEmpty());
+    m_hangUpButton->setEnabled(!free);
+    m_remoteAnswerButton->setEnabled(state == CallState::Dialing);
+}
+
+// --- Réglages système
+
+QGroupBox* SimulatorWindow::buildSettings()
+{
+    auto* box = new QGroupBox(QStringLiteral("Réglages système"), this);
+    auto* layout = new QVBoxLayout(box);
+
+    m_microphoneState = noteLabel(box);
+    m_microphoneState->setObjectName(QStringLiteral("microphoneState"));
+    m_grantMicrophone = new QPushButton(QStringLiteral("Autoriser"), box);
+    m_grantMicrophone->setObjectName(QStringLiteral("grantMicrophone"));
+    m_withdrawMicrophone = new QPushButton(QStringLiteral("Retirer"), box);
+    m_withdrawMicrophone->setObjectName(QStringLiteral("withdrawMicrophone"));
+    layout->addWidget(m_microphoneState);
+    layout->addLayout(buttonRow({m_grantMicrophone, m_withdrawMicrophone}));
+
+    m_microphoneDialog = noteLabel(box);
+    m_microphoneDialog->setText(QStringLiteral("L’application demande l’accès au micro."));
+    m_dialogAllow = new QPushButton(QStringLiteral("Autoriser"), box);
+    m_dialogAllow->setObjectName(QStringLiteral("dialogAllow"));
+    m_dialogRefuse = new QPushButton(QStringLiteral("Ne pas autoriser"), box);
+    m_dialogRefuse->setObjectName(QStringLiteral("dialogRefuse"));
+    auto* dialog = new QFrame(box);
+    dialog->setObjectName(QStringLiteral("microphoneDialog"));
+    dialog->setFrameShape(QFrame::StyledPanel);
+    auto* dialogLayout = new QVBoxLayout(dialog);
+    dialogLayout->addWidget(m_microphoneDialog);
+    dialogLayout->addLayout(buttonRow({m_dialogAllow, m_dialogRefuse}));
+    layout->addWidget(dialog);
+
+    m_accessibilityState = noteLabel(box);
+    m_accessibilityState->setObjectName(QStringLiteral("accessibilityState"));
+    m_grantAccessibility = new QPushButton(QStringLiteral("Autoriser"), box);
+    m_grantAccessibility->setObjectName(QStringLiteral("grantAccessibility"));
+    m_withdrawAccessibility = new QPushButton(QStringLiteral("Retirer"), box);
+    m_withdrawAccessibility->setObjectName(QStringLiteral("withdrawAccessibility"));
+    layout->addWidget(m_accessibilityState);
+    layout->addLayout(buttonRow({m_grantAccessibility, m_withdrawAccessibility}));
+
+    m_privacyPage = noteLabel(box);
+    m_privacyPage->setObjectName(QStringLiteral("privacyPage"));
+    layout->addWidget(m_privacyPage);
+
+    m_answerPolicy = new QComboBox(box);
+    m_answerPolicy->setObjectName(QStringLiteral("answerPolicy"));
+    m_answerPolicy->addItem(QStringLiteral("Je réponds moi-même"), int(UserAnswer::Ask));
+    m_answerPolicy->addItem(QStringLiteral("Tout accepter"), int(UserAnswer::Grant));
+    m_answerPolicy->addItem(QStringLiteral("Tout refuser"), int(UserAnswer::Deny));
+    m_answerPolicy->setCurrentIndex(m_answerPolicy->findData(int(m_mac.microphoneAccess().dialogAnswer())));
+    auto* policyRow = new QHBoxLayout;
+    policyRow->addWidget(new QLabel(QStringLiteral("Réponse automatique"), box));
+    policyRow->addWidget(m_answerPolicy, 1);
+    layout->addLayout(policyRow);
+    layout->addStretch(1);
+
+    const auto flip = [this](PrivacyPage page, bool on) {
+        m_mac.setPrivacySwitch(page, on);
+        refresh();
+    };
+    connect(m_grantMicrophone, &QPushButton::clicked, this, [flip] { flip(PrivacyPage::Microphone, true); });
+    connect(m_withdrawMicrophone, &QPushButton::clicked, this,
+            [flip] { flip(PrivacyPage::Microphone, false); });
+    connect(m_grantAccessibility, &QPushButton::clicked, this,
+            [flip] { flip(PrivacyPage::Accessibility, true); });
+    connect(m_withdrawAccessibility, &QPushButton::clicked, this,
+            [flip] { flip(PrivacyPage::Accessibility, false); });
+    connect(m_dialogAllow, &QPushButton::clicked, this, [this] {
+        m_mac.answerMicrophoneDialog(true);
+        refresh();
+    });
+    connect(m_dialogRefuse, &QPushButton::clicked, this, [this] {
+        m_mac.answerMicrophoneDialog(false);
+        refresh();
+    });
+    connect(m_answerPolicy, &QComboBox::activated, this,
+            [this] { m_mac.setUserAnswer(UserAnswer(m_answerPolicy->currentData().toInt())); });
+    return box;
+}
+
+void SimulatorWindow::refreshSettings()
+{
+    const auto status = m_mac.microphoneStatus();
+    m_microphoneState->setText(boldState(QStringLiteral("Micro"), statusText(status)));
+    const bool restricted = status == permissions::AuthorizationStatus::Restricted;
+    m_grantMicrophone->setEnabled(!restricted && status != permissions::AuthorizationStatus::Authorized);
+    m_withdrawMicrophone->setEnabled(!restricted && status != permissions::AuthorizationStatus::Denied);
+    findChild<QFrame*>(QStringLiteral("microphoneDialog"))
+        ->setVisible(m_mac.microphoneAccess().isDialogShown());
+
+    const bool trusted = m_mac.accessibilityTrusted();
+    m_accessibilityState->setText(
+        boldState(QStringLiteral("Accessibilité"),
+                  trusted ? QStringLiteral("autorisée") : QStringLiteral("non autorisée")));
+    m_grantAccessibility->setEnabled(!trusted);
+    m_withdrawAccessibility->setEnabled(trusted);
+
+    // The demo may set the policy in code; the combo shows what the simulated user does now.
+    const int policy = m_answerPolicy->findData(int(m_mac.microphoneAccess().dialogAnswer()));
+    if (policy >= 0)
+        m_answerPolicy->setCurrentIndex(policy);
+
+    const auto page = m_mac.currentPrivacyPage();
+    m_privacyPage->setText(!page ? QStringLiteral("Aucune page de confidentialité ouverte par l’application.")
+                                 : QStringLiteral("Page ouverte par l’application : Confidentialité › ") +
+                                       (*page == PrivacyPage::Microphone ? QStringLiteral("Micro")
+                                                                         : QStringLiteral("Accessibilité")));
+}
+
+// --- Installeur
+
+QGroupBox* SimulatorWindow::buildInstaller()
+{
+    auto* box = new QGroupBox(QStringLiteral("Installeur"), this);
+    auto* layout = new QVBoxLayout(box);
+    m_installerState = noteLabel(box);
+    m_installerState->setObjectName(QStringLiteral("installerState"));
+    m_installButton = new QPushButton(QStringLiteral("Installer"), box);
+    m_installButton->setObjectName(QStringLiteral("installButton"));
+    m_cancelInstallButton = new QPushButton(QStringLiteral("Annuler"), box);
+    m_cancelInstallButton->setObjectName(QStringLiteral("cancelInstallButton"));
+    m_driverState = noteLabel(box);
+    m_driverState->setObjectName(QStringLiteral("driverState"));
+    layout->addWidget(m_installerState);
+    layout->addLayout(buttonRow({m_installButton, m_cancelInstallButton}));
+    layout->addWidget(m_driverState);
+    layout->addStretch(1);
+
+    connect(m_installButton, &QPushButton::clicked, this, [this] {
+        m_mac.runInstaller();
+        refresh();
+    });
+    connect(m_cancelInstallButton, &QPushButton::clicked, this, [this] {
+        m_mac.cancelInstaller();
+        refresh();
+    });
+    return box;
+}
+
+void SimulatorWindow::refreshInstaller()
+{
+    const QStringList pending = m_mac.pendingPackages();
+    if (pending.isEmpty()) {
+        m_installerState->setText(
+            boldState(QStringLiteral("Fenêtre de l’Installeur"), QStringLiteral("fermée")));
+    } else {
+        QString text = boldState(QStringLiteral("Fenêtre de l’Installeur"),
+                                 QStringLiteral("ouverte — ") + QFileInfo(pending.first()).fileName());
+        if (pending.size() > 1)
+            text += QStringLiteral(" (%1 autres en attente)").arg(pending.size() - 1);
+        m_installerState->setText(text);
+    }
+    m_installButton->setEnabled(!pending.isEmpty());
+    m_cancelInstallButton->setEnabled(!pending.isEmpty());
+
+    QStringList velkaro;
+    for (const ServerDevice& device : serverDevices(m_mac.hardware()))
+        if (device.name.startsWith(kVelkaroPrefix))
+            velkaro.append(device.name);
+    QString text = velkaro.isEmpty()
+                       ? boldState(QStringLiteral("Pilote VelkaroAudio"), QStringLiteral("non installé"))
+                       : boldState(QStringLiteral("Pilote VelkaroAudio"), QStringLiteral("installé")) +
+                             QStringLiteral("<br>") + velkaro.join(QStringLiteral(", ")).toHtmlEscaped();
+    const auto installations = m_mac.installations();
+    if (!installations.isEmpty() && !installations.last().installed)
+        text += QStringLiteral("<br><span style=\"color:#b3261e\">Dernière installation en échec : %1</span>")
+                    .arg(QString::fromStdString(installations.last().error).toHtmlEscaped());
+    m_driverState->setText(text);
+}
+
+// --- Mac
+
+QGroupBox* SimulatorWindow::buildMacBox()
+{
+    auto* box = new QGroupBox(QStringLiteral("Mac"), this);
+    auto* layout = new QVBoxLayout(box);
+    m_sleepButton = new QPushButton(QStringLiteral("Mettre en veille"), box);
+    m_sleepButton->setObjectName(QStringLiteral("sleepButton"));
+    m_sleepButton->setToolTip(QStringLiteral("Prévient les applications que le Mac va dormir"));
+    layout->addLayout(buttonRow({m_sleepButton}));
+    m_macSound = new VoiceChooser(true, box);
+    m_macSound->setObjectName(QStringLiteral("macMicrophoneSound"));
+    m_macSound->setCacheFolder(m_mac.stateFolder() + QStringLiteral("/Voix"));
+    auto* soundRow = new QHBoxLayout;
+    soundRow->addWidget(new QLabel(QStringLiteral("Micro du Mac"), box));
+    soundRow->addWidget(m_macSound, 1);
+    layout->addLayout(soundRow);
+    m_macSoundError = errorLabel(box);
+    layout->addWidget(m_macSoundError);
+    layout->addStretch(1);
+
+    connect(m_sleepButton, &QPushButton::clicked, this, [this] {
+        m_mac.sleep();
+        refresh();
+    });
+    connect(m_macSound, &VoiceChooser::choiceChanged, this, &SimulatorWindow::applyMacSound);
+    return box;
+}
+
+void SimulatorWindow::applyMacSound()
+{
+    QString error;
+    auto sound = m_macSound->makeSource(&error);
+    showError(m_macSoundError, error);
+    if (error.isEmpty())
+        m_mac.setMacMicrophoneSound(std::move(sound));
+}
+
+// --- Journal
+
+QGroupBox* SimulatorWindow::buildJournal()
+{
+    auto* box = new QGroupBox(QStringLiteral("Journal (le plus récent en haut)"), this);
+    auto* layout = new QVBoxLayout(box);
+    m_journal = new QListWidget(box);
+    m_journal->setObjectName(QStringLiteral("journal"));
+    m_journal->setWordWrap(true);
+    m_journal->setAlternatingRowColors(true);
+    m_journal->setMinimumHeight(120);
+    layout->addWidget(m_journal);
+    return box;
+}
+
+void SimulatorWindow::refreshJournal()
+{
+    const QStringList events = m_mac.events();
+    if (events == m_shownEvents && m_journal->count() > 0)
+        return;
+    m_shownEvents = events;
+    m_journal->clear();
+    for (auto it = events.crbegin(); it != events.crend(); ++it)
+        m_journal->addItem(*it);
+    if (events.isEmpty())
+        m_journal->addItem(QStringLiteral("Rien ne s’est encore passé."));
+}
+
+} // namespace sim
