@@ -138,6 +138,17 @@ TEST(RecordingView, PlayerLoadsARealRecording)
         << "the scrubber spans the recording";
     EXPECT_EQ(view.controls()->timeText(), QStringLiteral("0:00 / 0:01"));
     EXPECT_TRUE(view.controls()->isEnabled());
+
+    // Scrubbing moves the player, without needing a sound device to play.
+    QSlider* slider = view.controls()->positionSlider();
+    slider->setPageStep(500);
+    slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player->position() >= 400; }, 3000))
+        << "the player stayed at " << player->position() << " ms after a scrub to 500 ms";
+
+    view.setRecord(recordNamed(QString()), false, std::nullopt);
+    EXPECT_EQ(view.playback()->player(), nullptr) << "another record without audio drops the player";
+    EXPECT_FALSE(view.controls()->isEnabled());
 }
 
 TEST(AudioPlayerControls, ClockText)
