@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -34,6 +35,25 @@ struct SteppedTiming {
         timing.uptimeSeconds = [this] { return elapsedSeconds; };
         return timing;
     }
+};
+
+// The probe works in the system temporary folder; each test gets its own, so tests running in parallel
+// never see each other's probe folders.
+struct PrivateTempFolder {
+    PrivateTempFolder() : hadPrevious(qEnvironmentVariableIsSet("TMPDIR")), previous(qgetenv("TMPDIR"))
+    {
+        qputenv("TMPDIR", folder.path().toUtf8());
+    }
+    ~PrivateTempFolder()
+    {
+        if (hadPrevious)
+            qputenv("TMPDIR", previous);
+        else
+            qunsetenv("TMPDIR");
+    }
+    QTemporaryDir folder;
+    bool hadPrevious;
+    QByteArray previous;
 };
 
 int probeFolders()
@@ -75,6 +95,7 @@ TEST(AudioRouteProbe, ToneTravelsThroughBothLoopbacks)
     InstalledServer installed;
     SteppedTiming stepped(*installed.server);
     AudioRouteProbe probe(*installed.server, stepped.timing());
+    PrivateTempFolder temp;
     const int folders = probeFolders();
     EXPECT_EQ(runError(probe, AudioDevices::all(*installed.server)), QString());
     EXPECT_NEAR(stepped.elapsedSeconds, 2 * 6.3, 0.01);
@@ -85,6 +106,7 @@ TEST(AudioRouteProbe, FailsInFrenchAndLeavesNoFolder)
 {
     InstalledServer installed;
     sim::AudioServer& server = *installed.server;
+    PrivateTempFolder temp;
     const int folders = probeFolders();
     {
         sim::AudioServer bare((installed.folder.path() + QStringLiteral("/Empty")).toStdString());
@@ -165,6 +187,7 @@ TEST(AudioRouteProbe, CancellationCleansUp)
 {
     InstalledServer installed;
     sim::AudioServer& server = *installed.server;
+    PrivateTempFolder temp;
     const int folders = probeFolders();
     struct Cancelled {};
     SteppedTiming stepped(server);
