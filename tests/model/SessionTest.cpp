@@ -1,0 +1,163 @@
+#include "tests/model/ModelTestSupport.h"
+
+#include "app/audio/VelkaroDevices.h"
+#include "app/common/PrivateFile.h"
+#include "app/records/HistoryCodec.h"
+#include "platform/sim/mac/PhoneCallAudio.h"
+#include "tools/realtime-standin/RealtimeStandInThread.h"
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpServer>
+#include <QThread>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+QUrl packageUrl()
+{
+    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
+    return QUrl::fromLocalFile(
+        QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
+                               "/lib/VelkaroAudio-0.2.0.pkg"));
+}
+
+} // namespace
+
+// A configured Mac (driver installed, permissions granted, key saved, routing confirmed) talking to the
+// stand-in AI over a real loopback socket while the Mac's time is moved by hand.
+class SessionTest : public ModelTest {
+protected:
+    RealtimeStandInThread standIn;
+    std::unique_ptr<AppModel> model;
+
+    void SetUp() override
+    {
+        RealtimeStandInThread::Options options;
+        options.agent = false;
+        ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
+        qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
+        ASSERT_TRUE(mac.workspace().openUrl(packageUrl())) << "the driver package must install";
+        mac.setAccessibilityTrusted(true);
+        ASSERT_TRUE(mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true));
+        model = makeModel();
+        model->saveKey("demo");
+        model->setInputUID(VelkaroDevices::kCallUID);
+        model->setOutputUID(VelkaroDevices::kVoiceUID);
+        model->setRoutingConfirmed(true);
+    }
+
+    void TearDown() override
+    {
+        model.reset();
+        standIn.stop();
+        qunsetenv("ORLEA_REALTIME_URL");
+    }
+
+    // Moves the Mac's time in small steps, letting the sockets and queued hops run in between.
+    void advance(double seconds)
+    {
+        for (double done = 0; done < seconds - 1e-9; done += 0.1) {
+            mac.advance(0.1);
+            pumpEvents();
+        }
+    }
+
+    // Real time for the socket, without moving the Mac's clock.
+    bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition() && timer.elapsed() < timeoutMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QThread::msleep(2);
+        }
+        return condition();
+    }
+};
+
+TEST_F(SessionTest, ACallRingingThreeSecondsIsAnsweredWhenTheAIIsReadyAndSavedAtItsEnd)
+{
+    model->toggleArmed();
+    ASSERT_TRUE(model->armed()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(model->status(), "À l’écoute des appels");
+
+    mac.ring("06 12 34 56 78", sim::toneVoice(733, 0.5f));
+    advance(2.5);
+    EXPECT_FALSE(model->busy()) << "a call is taken only after 3 seconds of ringing";
+    EXPECT_EQ(model->detail(), "Appel entrant · 06 12 34 56 78");
+    // Stepped without pumping events once the session starts, so the AI cannot be ready yet.
+    for (int step = 0; step < 20 && !model->busy(); ++step) {
+        mac.advance(0.1);
+        if (!model->busy())
+            pumpEvents();
+    }
+    ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(model->status(), "Connexion à Orlea…");
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Ringing) << "no answer before the AI is ready";
+
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(model->status(), "Conversation en cours");
+    EXPECT_EQ(model->detail(), "06 12 34 56 78 · Enregistrement audio actif");
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Active);
+    EXPECT_TRUE(model->log().first().endsWith(" · Décrochage demandé"));
+    const QUuid id = model->current()->id;
+
+    advance(3.0);
+    EXPECT_TRUE(model->connected());
+    mac.callerHangsUp();
+    advance(3.5);
+    EXPECT_TRUE(model->busy()) << "the end is confirmed over five ticks";
+    advance(2.0);
+    ASSERT_FALSE(model->busy());
+    EXPECT_TRUE(model->armed());
+    EXPECT_EQ(model->status(), "À l’écoute des appels");
+    EXPECT_EQ(model->detail(), "La conversation est conservée sur ce Mac.");
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_EQ(model->records().first().id, id);
+    EXPECT_EQ(model->records().first().kind, "Appel");
+    EXPECT_EQ(model->records().first().caller, "06 12 34 56 78");
+    EXPECT_TRUE(model->records().first().usage.has_value());
+
+    ASSERT_TRUE(waitFor([&] { return model->finalizingRecordings().isEmpty(); }));
+    EXPECT_EQ(model->records().first().recordingFile,
+              std::optional<QString>("Appel-" + uuidText(id) + ".wav"))
+        << model->records().first().recordingError.value_or("").toStdString();
+    const std::optional<QByteArray> saved = PrivateFile::read(AppPaths::historyFile());
+    ASSERT_TRUE(saved.has_value());
+    EXPECT_TRUE(saved->contains(uuidText(id).toUtf8()));
+    EXPECT_TRUE(saved->contains("Appel-")) << "the history is saved again with the recording's name";
+
+    // A new call during the cool-down is not looked at.
+    mac.ring("07 00 00 00 00");
+    advance(5.0);
+    EXPECT_FALSE(model->busy());
+}
+
+TEST_F(SessionTest, AnAIThatNeverAnswersFailsAfterFifteenSecondsWithoutAnswering)
+{
+    // A server that accepts the connection and then says nothing: the AI never becomes ready.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    qputenv("ORLEA_REALTIME_URL",
+            QStringLiteral("ws://127.0.0.1:%1/v1/realtime").arg(silent.serverPort()).toUtf8());
+    model->toggleArmed();
+    ASSERT_TRUE(model->armed());
+    mac.ring("Marie");
+    advance(4.5);
+    ASSERT_TRUE(model->busy());
+    ASSERT_TRUE(waitFor([&] { return silent.hasPendingConnections(); }));
+    advance(10.0);
+    EXPECT_TRUE(model->busy()) << model->error().value_or("").toStdString();
+    advance(6.0);
+    EXPECT_FALSE(model->busy());
+    EXPECT_EQ(model->error(), std::optional<QString>("L’IA n’a pas répondu dans les 15 secondes. Aucun "
+                                                     "décrochage automatique effectué."));
+    EXPECT_FALSE(model->armed());
+    EXPECT_EQ(model->status(), "Une vérification est nécessaire");
+    EXPECT_FALSE(model->routingConfirmed()) << "a failed phone session asks for the routing check again";
+    EXPECT_NE(mac.phone().state(), sim::CallState::Active) << "the call must never be answered";
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_EQ(model->records().first().kind, "Appel");
+}
