@@ -101,6 +101,7 @@ AppModel::~AppModel()
 {
     m_timer.cancel();
     m_timeout.cancel();
+    m_connectionTimeout.cancel();
     if (m_sleepObserver >= 0)
         m_workspace.removeWillSleepObserver(m_sleepObserver);
     // The bridge's tap thread must not call into a model being destroyed.
@@ -494,4 +495,89 @@ AppModel::Validated AppModel::validate(bool phoneMode)
     if (modelName.isEmpty())
         throw AppError(QStringLiteral("Le modèle IA doit être renseigné."));
     return Validated{*input, *output, *key};
+}
+
+void AppModel::verifyAI(bool armAfter)
+{
+    if (m_busy || m_preparingAudio || m_testingMicrophone)
+        return;
+    std::optional<QString> key;
+    try {
+        key = APIKeyStore::read();
+    } catch (const AppError& failure) {
+        setError(failure.localizedDescription());
+        return;
+    }
+    if (!key || key->isEmpty()) {
+        setError(
+            QStringLiteral("Aucune clé n’est enregistrée. Saisissez votre clé existante dans Connexions."));
+        return;
+    }
+    setCheckingAI(true);
+    setAiVerified(false);
+    setAiStatus(QStringLiteral("Vérification de la connexion…"));
+    m_connectionTimeout.cancel();
+    if (m_connectionProbe)
+        m_connectionProbe->close();
+    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
+    m_connectionProbe = probe;
+    const RealtimeClient* identity = probe.get();
+    QPointer<AppModel> self(this);
+    probe->onReady = [self, identity, armAfter] {
+        if (self)
+            self->completeAICheck(identity, std::nullopt, armAfter);
+    };
+    probe->onError = [self, identity, armAfter](const QString& message) {
+        if (self)
+            self->completeAICheck(identity, message, armAfter);
+    };
+    probe->connect(*key, m_model, m_voice,
+                   QStringLiteral("Vérification de connexion. Ne génère aucune réponse."));
+    m_connectionTimeout = m_scheduler.after(kAICheckTimeoutSeconds, [self, identity, armAfter] {
+        if (self)
+            self->completeAICheck(
+                identity,
+                QStringLiteral("L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet."),
+                armAfter);
+    });
+}
+
+void AppModel::completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure,
+                               bool armAfter)
+{
+    // Only the first outcome of the current probe counts.
+    if (!m_connectionProbe || m_connectionProbe.get() != probe)
+        return;
+    m_connectionTimeout.cancel();
+    m_connectionTimeout = TaskHandle();
+    std::shared_ptr<RealtimeClient> done = std::move(m_connectionProbe);
+    m_connectionProbe.reset();
+    done->close();
+    // This may run inside one of the client's own callbacks: it is released on a later turn.
+    QMetaObject::invokeMethod(
+        this,
+        [done] {
+            done->onReady = nullptr;
+            done->onError = nullptr;
+        },
+        Qt::QueuedConnection);
+
+    setCheckingAI(false);
+    setAiVerified(!failure.has_value());
+    setAiStatus(failure.value_or(QStringLiteral("Connexion IA vérifiée")));
+    if (failure) {
+        setError(*failure);
+        return;
+    }
+    if (!armAfter)
+        return;
+    try {
+        validate(true);
+    } catch (const AppError& refusal) {
+        setError(refusal.localizedDescription());
+        return;
+    }
+    setArmed(true);
+    setStatus(QStringLiteral("À l’écoute des appels"));
+    setDetail(QStringLiteral("Décrochage après 3 secondes, lorsque l’IA est prête."));
 }

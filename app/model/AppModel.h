@@ -107,6 +107,10 @@ public:
     static constexpr double kCooldownSeconds = 8.0;
     static constexpr int kEndAfterMissingTicks = 5;
     static constexpr double kSessionLimitSeconds = 20 * 60;
+    static constexpr double kAnswerConfirmSeconds = 30.0;
+    static constexpr double kRelayObservationSeconds = 45.0;
+    static constexpr double kRelayFreshnessSeconds = 60.0;
+    static constexpr double kAICheckTimeoutSeconds = 15.0;
 
     // --- published fields
     ORLEA_PUBLISHED(QString, page, setPage) = QStringLiteral("Le standard");
@@ -226,8 +230,12 @@ public:
     // The devices and key for a conversation, or an AppError with the message for the user.
     Validated validate(bool phoneMode);
 
+    // Checks the AI connection with a short-lived client; arms the switchboard afterwards on request.
+    void verifyAI(bool armAfter);
+
     // --- sessions
     void finish();
+    void toggleIntervention();
     void takeCurrentCall();
     void joinActiveCall();
     void hangUp();
@@ -236,6 +244,8 @@ public:
     void tick();
     void toggleArmed();
     void sleepPause();
+    void observeRelay();
+    void openPhone();
 
 signals:
     // At most once per event-loop turn, after any published field changed.
@@ -254,6 +264,8 @@ private:
     void recordingFinished(const QUuid& id, const std::optional<QString>& file,
                            const std::optional<QString>& error);
     void superviseSession();
+    void watchRelay(const QDateTime& now);
+    void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
     const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
 
     Clock& m_clock;
@@ -296,4 +308,8 @@ private:
     std::optional<SoundDevice> m_sessionOutput;
     std::function<void()> m_readyAction;
     std::shared_ptr<CallAudioRecorder> m_recorder;
+    std::shared_ptr<RealtimeClient> m_connectionProbe;
+    TaskHandle m_connectionTimeout;
+    std::optional<QDateTime> m_relayDeadline;
+    std::optional<QDateTime> m_lastRelayEvidence;
 };

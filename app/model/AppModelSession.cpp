@@ -7,8 +7,10 @@
 #include "app/model/AppModel.h"
 #include "app/phone/PhoneAutomation.h"
 #include "app/realtime/RealtimeClient.h"
+#include "platform/workspace/Workspace.h"
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLocale>
 #include <QPointer>
 #include <variant>
 
@@ -254,6 +256,7 @@ void AppModel::hangUp()
 void AppModel::tick()
 {
     setAccessibility(m_accessibilityService.isProcessTrusted());
+    watchRelay(m_clock.now());
     if (m_busy) {
         superviseSession();
         return;
@@ -338,7 +341,7 @@ void AppModel::superviseSession()
             finish();
         return;
     }
-    if (m_callStarted && m_callStarted->msecsTo(now) > 30'000)
+    if (m_callStarted && m_callStarted->msecsTo(now) > qint64(kAnswerConfirmSeconds * 1000))
         fail(QStringLiteral("Le décrochage a été demandé, mais la présence d’un appel actif n’a pas pu être "
                             "confirmée. L’audio disponible a été sauvegardé."));
 }
@@ -360,9 +363,7 @@ void AppModel::toggleArmed()
         return;
     }
     saveSettings();
-    setArmed(true);
-    setStatus(QStringLiteral("À l’écoute des appels"));
-    setDetail(QStringLiteral("Décrochage après 3 secondes, lorsque l’IA est prête."));
+    verifyAI(true);
 }
 
 void AppModel::sleepPause()
@@ -370,4 +371,101 @@ void AppModel::sleepPause()
     setArmed(false);
     finish();
     setStatus(QStringLiteral("En pause · Mac en veille"));
+}
+
+void AppModel::watchRelay(const QDateTime& now)
+{
+    if (m_observingRelay) {
+        if (!m_accessibility) {
+            setObservingRelay(false);
+            setRelayStatus(QStringLiteral("Autorisation Accessibilité manquante"));
+        } else if (m_phone->incoming() || m_phone->hasActiveCall()) {
+            m_lastRelayEvidence = now;
+            setObservingRelay(false);
+            setRelayStatus(QStringLiteral("Appel détecté sur le Mac à ") +
+                           QLocale().toString(now.toLocalTime().time(), QLocale::ShortFormat));
+        } else if (m_relayDeadline && now >= *m_relayDeadline) {
+            setObservingRelay(false);
+            setRelayStatus(QStringLiteral("Aucun appel détecté pendant le test · relais non confirmé"));
+        }
+    }
+    if (m_lastRelayEvidence && !m_observingRelay &&
+        m_lastRelayEvidence->msecsTo(now) > qint64(kRelayFreshnessSeconds * 1000)) {
+        setRelayStatus(QStringLiteral("Dernier appel détecté à ") +
+                       QLocale().toString(m_lastRelayEvidence->toLocalTime().time(), QLocale::ShortFormat) +
+                       QStringLiteral(" · connexion actuelle non confirmée"));
+    }
+}
+
+void AppModel::observeRelay()
+{
+    refresh();
+    if (!m_accessibility) {
+        setError(QStringLiteral("Autorisez Accessibilité pour observer l’arrivée de l’appel sur le Mac."));
+        return;
+    }
+    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone || m_observingRelay || m_macPreparing)
+        return;
+    setObservingRelay(true);
+    m_relayDeadline = m_clock.now().addMSecs(qint64(kRelayObservationSeconds * 1000));
+    setRelayStatus(QStringLiteral("Appelez votre iPhone depuis une autre ligne · attente 45 secondes"));
+    openPhone();
+}
+
+void AppModel::openPhone()
+{
+    if (const std::optional<QUrl> url =
+            m_workspace.urlForApplication(QStringLiteral("com.apple.mobilephone")))
+        m_workspace.openApplication(*url, workspace::OpenConfiguration{}, [](auto, auto) {});
+}
+
+void AppModel::toggleIntervention()
+{
+    if (!m_busy || !m_connected || !m_phoneSession)
+        return;
+    if (m_intervening) {
+        m_audio->stopIntervention();
+        setIntervening(false);
+        if (m_current) {
+            m_current->transcript.append(TranscriptLine::make(
+                QStringLiteral("Suivi"),
+                QStringLiteral("Fin de l’intervention du gestionnaire. Reprise de l’IA.")));
+            markChanged();
+        }
+        event(QStringLiteral("Micro du gestionnaire fermé · reprise de l’IA"));
+        return;
+    }
+    std::optional<SoundDevice> microphone;
+    std::optional<SoundDevice> listening;
+    for (const SoundDevice& device : m_devices) {
+        if (!microphone && device.uid == m_interventionMicUID && device.input)
+            microphone = device;
+        if (!listening && device.uid == m_interventionOutputUID && device.output)
+            listening = device;
+    }
+    auto isCallDevice = [this](const SoundDevice& device) {
+        return device.id == m_sessionInput->id || device.id == m_sessionOutput->id;
+    };
+    if (!microphone || !listening || !m_sessionInput || !m_sessionOutput || isCallDevice(*microphone) ||
+        isCallDevice(*listening)) {
+        setError(QStringLiteral("Choisissez votre micro et votre casque ou haut-parleur dans Connexions → "
+                                "Intervention humaine."));
+        return;
+    }
+    try {
+        m_audio->startIntervention(microphone->id, listening->id, m_sessionInput->id);
+    } catch (const AppError& failure) {
+        setError(failure.message());
+        return;
+    }
+    setIntervening(true);
+    if (m_current) {
+        m_current->transcript.append(TranscriptLine::make(
+            QStringLiteral("Suivi"),
+            QStringLiteral(
+                "Intervention du gestionnaire : voix de l’IA suspendue. Cette partie est conservée dans "
+                "l’audio si l’enregistrement est activé ; elle n’est pas transcrite automatiquement.")));
+        markChanged();
+    }
+    event(QStringLiteral("Micro du gestionnaire ouvert vers l’appelant"));
 }

@@ -79,7 +79,12 @@ protected:
 TEST_F(SessionTest, ACallRingingThreeSecondsIsAnsweredWhenTheAIIsReadyAndSavedAtItsEnd)
 {
     model->toggleArmed();
+    EXPECT_FALSE(model->armed()) << "the AI connection is checked first";
+    EXPECT_TRUE(model->checkingAI());
+    ASSERT_TRUE(waitFor([&] { return !model->checkingAI(); }));
     ASSERT_TRUE(model->armed()) << model->error().value_or("").toStdString();
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), "Connexion IA vérifiée");
     EXPECT_EQ(model->status(), "À l’écoute des appels");
 
     mac.ring("06 12 34 56 78", sim::toneVoice(733, 0.5f));
@@ -137,13 +142,13 @@ TEST_F(SessionTest, ACallRingingThreeSecondsIsAnsweredWhenTheAIIsReadyAndSavedAt
 
 TEST_F(SessionTest, AnAIThatNeverAnswersFailsAfterFifteenSecondsWithoutAnswering)
 {
-    // A server that accepts the connection and then says nothing: the AI never becomes ready.
+    model->toggleArmed();
+    ASSERT_TRUE(waitFor([&] { return model->armed(); }));
+    // Then a server that accepts the connection and says nothing: the AI never becomes ready.
     QTcpServer silent;
     ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
     qputenv("ORLEA_REALTIME_URL",
             QStringLiteral("ws://127.0.0.1:%1/v1/realtime").arg(silent.serverPort()).toUtf8());
-    model->toggleArmed();
-    ASSERT_TRUE(model->armed());
     mac.ring("Marie");
     advance(4.5);
     ASSERT_TRUE(model->busy());
@@ -160,4 +165,59 @@ TEST_F(SessionTest, AnAIThatNeverAnswersFailsAfterFifteenSecondsWithoutAnswering
     EXPECT_NE(mac.phone().state(), sim::CallState::Active) << "the call must never be answered";
     ASSERT_EQ(model->records().size(), 1);
     EXPECT_EQ(model->records().first().kind, "Appel");
+}
+
+TEST_F(SessionTest, ArmingIsRefusedWithoutAnAnsweringAIOrAValidSetup)
+{
+    model->setRoutingConfirmed(false);
+    model->toggleArmed();
+    EXPECT_FALSE(model->armed());
+    EXPECT_FALSE(model->checkingAI());
+    EXPECT_EQ(model->error(),
+              std::optional<QString>("Cliquez sur Configurer et tester le son dans Connexions avant "
+                                     "d’activer le standard."));
+    EXPECT_EQ(model->page(), "Connexions");
+
+    model->setRoutingConfirmed(true);
+    model->setError(std::nullopt);
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    qputenv("ORLEA_REALTIME_URL",
+            QStringLiteral("ws://127.0.0.1:%1/v1/realtime").arg(silent.serverPort()).toUtf8());
+    model->toggleArmed();
+    EXPECT_TRUE(model->checkingAI());
+    advance(14.0);
+    EXPECT_TRUE(model->checkingAI());
+    advance(1.5);
+    EXPECT_FALSE(model->checkingAI());
+    EXPECT_FALSE(model->armed());
+    EXPECT_FALSE(model->aiVerified());
+    const QString silence = "L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet.";
+    EXPECT_EQ(model->aiStatus(), silence);
+    EXPECT_EQ(model->error(), std::optional<QString>(silence));
+}
+
+TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSession)
+{
+    model->toggleArmed();
+    ASSERT_TRUE(waitFor([&] { return model->armed(); }));
+    mac.setAccessibilityTrusted(false);
+    advance(1.0);
+    EXPECT_FALSE(model->armed());
+    EXPECT_EQ(model->error(), std::optional<QString>("L’autorisation Accessibilité a été retirée."));
+
+    mac.setAccessibilityTrusted(true);
+    model->setError(std::nullopt);
+    model->toggleArmed();
+    ASSERT_TRUE(waitFor([&] { return model->armed(); }));
+    mac.ring("Marie");
+    advance(4.5);
+    ASSERT_TRUE(model->busy());
+    ASSERT_TRUE(waitFor([&] { return model->connected(); }));
+    mac.sleep();
+    pumpEvents();
+    EXPECT_FALSE(model->busy());
+    EXPECT_FALSE(model->armed());
+    EXPECT_EQ(model->status(), "En pause · Mac en veille");
+    EXPECT_EQ(model->records().size(), 1);
 }
