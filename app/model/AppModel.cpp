@@ -104,9 +104,9 @@ AppModel::~AppModel()
     m_connectionTimeout.cancel();
     if (m_sleepObserver >= 0)
         m_workspace.removeWillSleepObserver(m_sleepObserver);
-    // The bridge's tap thread must not call into a model being destroyed.
-    m_audio->onPCM = nullptr;
+    // Stopped first: the tap thread must be quiet before its callback goes.
     m_audio->stop();
+    m_audio->onPCM = nullptr;
 }
 
 void AppModel::markChanged()

@@ -2,6 +2,7 @@
 
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/PrivateFile.h"
+#include "app/realtime/RealtimeClient.h"
 #include "app/records/HistoryCodec.h"
 #include "platform/sim/mac/PhoneCallAudio.h"
 #include "tools/realtime-standin/RealtimeStandInThread.h"
@@ -61,6 +62,17 @@ protected:
             mac.advance(0.1);
             pumpEvents();
         }
+    }
+
+    // Arms, rings and waits until the AI is ready and the call answered.
+    void connectCall(const QString& caller)
+    {
+        model->toggleArmed();
+        ASSERT_TRUE(waitFor([&] { return model->armed(); })) << model->error().value_or("").toStdString();
+        mac.ring(caller, sim::toneVoice(733, 0.5f));
+        advance(4.5);
+        ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
+        ASSERT_TRUE(waitFor([&] { return model->connected(); })) << model->error().value_or("").toStdString();
     }
 
     // Real time for the socket, without moving the Mac's clock.
@@ -219,5 +231,90 @@ TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSessio
     EXPECT_FALSE(model->busy());
     EXPECT_FALSE(model->armed());
     EXPECT_EQ(model->status(), "En pause · Mac en veille");
+    EXPECT_EQ(model->records().size(), 1);
+}
+
+TEST_F(SessionTest, FinishWhileConnectingSavesTheRecordAndVoidsTheLateReadyAndTimeout)
+{
+    model->toggleArmed();
+    ASSERT_TRUE(waitFor([&] { return model->armed(); }));
+    mac.ring("Marie");
+    for (int step = 0; step < 60 && !model->busy(); ++step) {
+        mac.advance(0.1);
+        if (!model->busy())
+            pumpEvents();
+    }
+    ASSERT_TRUE(model->busy());
+    model->finish();
+    EXPECT_FALSE(model->busy());
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_EQ(model->records().first().kind, "Appel");
+    EXPECT_TRUE(model->records().first().transcript.isEmpty());
+    ASSERT_TRUE(model->records().first().usage.has_value()) << "the usage reported at connection is kept";
+    EXPECT_EQ(model->records().first().usage->model, model->model());
+
+    model->toggleArmed(); // disarmed, so the call still ringing is not taken again
+    waitFor([] { return false; }, 300);
+    advance(16.0);
+    EXPECT_FALSE(model->connected());
+    EXPECT_FALSE(model->error().has_value()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(model->status(), "Standard en pause");
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Ringing) << "a finished session never answers";
+
+    model->finish();
+    EXPECT_EQ(model->records().size(), 1) << "a second finish saves nothing";
+}
+
+TEST_F(SessionTest, TheManagerTakesOverTheLineAndGivesItBack)
+{
+    connectCall("06 11 22 33 44");
+    model->setInterventionMicUID("micro-débranché");
+    model->toggleIntervention();
+    EXPECT_FALSE(model->intervening());
+    EXPECT_EQ(model->error(),
+              std::optional<QString>("Choisissez votre micro et votre casque ou haut-parleur dans "
+                                     "Connexions → Intervention humaine."));
+
+    model->setError(std::nullopt);
+    model->setInterventionMicUID("");
+    model->refresh(); // picks the built-in microphone again
+    ASSERT_FALSE(model->interventionMicUID().isEmpty());
+    model->toggleIntervention();
+    ASSERT_TRUE(model->intervening()) << model->error().value_or("").toStdString();
+    EXPECT_TRUE(model->log().first().endsWith(" · Micro du gestionnaire ouvert vers l’appelant"));
+    advance(1.0);
+    model->toggleIntervention();
+    EXPECT_FALSE(model->intervening());
+    EXPECT_TRUE(model->log().first().endsWith(" · Micro du gestionnaire fermé · reprise de l’IA"));
+    ASSERT_TRUE(model->current().has_value());
+    int followUps = 0;
+    for (const TranscriptLine& line : model->current()->transcript)
+        followUps += line.speaker == "Suivi";
+    EXPECT_EQ(followUps, 2);
+    EXPECT_TRUE(model->connected());
+}
+
+TEST_F(SessionTest, TheTwentyMinuteLimitEndsTheCallAndDisarms)
+{
+    connectCall("06 99 88 77 66");
+    // Steps short enough for the socket to carry the caller audio of each of them.
+    ASSERT_TRUE(model->callStarted().has_value());
+    const QDateTime started = *model->callStarted();
+    while (model->busy() && started.msecsTo(mac.clock().now()) < 1'196'000) {
+        mac.advance(2.0);
+        waitFor([&] { return !model->realtime().isSending(); }, 2000);
+    }
+    EXPECT_TRUE(model->busy()) << model->error().value_or("").toStdString() << " just before 20 minutes; "
+                               << model->status().toStdString() << " / "
+                               << model->log().join(" | ").toStdString() << " / " << int(mac.phone().state())
+                               << " at " << mac.clock().uptimeSeconds() << " "
+                               << mac.clock().now().toString(Qt::ISODateWithMs).toStdString();
+    for (int step = 0; step < 3; ++step) {
+        mac.advance(2.0);
+        waitFor([&] { return !model->realtime().isSending(); }, 2000);
+    }
+    EXPECT_FALSE(model->busy());
+    EXPECT_FALSE(model->armed());
+    EXPECT_EQ(model->status(), "Limite de 20 minutes atteinte") << model->error().value_or("").toStdString();
     EXPECT_EQ(model->records().size(), 1);
 }
