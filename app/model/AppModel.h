@@ -233,8 +233,19 @@ public:
     // Checks the AI connection with a short-lived client; arms the switchboard afterwards on request.
     void verifyAI(bool armAfter);
 
+    // Some setup step is running.
+    bool setupWorking() const
+    {
+        return m_macPreparing || m_configuringAll || m_preparingAudio || m_checkingAI ||
+               m_testingMicrophone || m_observingRelay;
+    }
+
     // --- sessions
     void finish();
+    // The conversation on the Mac's own microphone and speakers; needs the Mac audio check passed.
+    void startTest();
+    // "Micro : … · Sortie : …" for the Mac's current default devices.
+    QString macTestRoute() const;
     void toggleIntervention();
     void takeCurrentCall();
     void joinActiveCall();

@@ -469,3 +469,47 @@ void AppModel::toggleIntervention()
     }
     event(QStringLiteral("Micro du gestionnaire ouvert vers l’appelant"));
 }
+
+void AppModel::startTest()
+{
+    if (m_busy || m_armed || setupWorking())
+        return;
+    if (!m_macAudioVerified)
+        return;
+    setError(std::nullopt);
+    refresh();
+    try {
+        m_macRoute->prepare(m_devices);
+    } catch (const AppError& failure) {
+        m_macRoute->restore();
+        setMacAudioVerified(false);
+        setError(failure.message());
+        return;
+    }
+    begin(false, QStringLiteral("Conversation sur le Mac"), nullptr);
+    if (!m_busy)
+        m_macRoute->restore();
+}
+
+QString AppModel::macTestRoute() const
+{
+    auto nameOf = [this](AudioObjectPropertySelector selector, bool input) -> std::optional<QString> {
+        AudioObjectID id = 0;
+        try {
+            id = m_macRoute->readSystem(selector);
+        } catch (const AppError&) {
+            return std::nullopt;
+        }
+        for (const SoundDevice& device : m_devices) {
+            if (device.id == id && (input ? device.input : device.output))
+                return device.name;
+        }
+        return std::nullopt;
+    };
+    return QStringLiteral("Micro : ") +
+           nameOf(kAudioHardwarePropertyDefaultInputDevice, true)
+               .value_or(QStringLiteral("Micro indisponible")) +
+           QStringLiteral(" · Sortie : ") +
+           nameOf(kAudioHardwarePropertyDefaultOutputDevice, false)
+               .value_or(QStringLiteral("Sortie indisponible"));
+}

@@ -318,3 +318,51 @@ TEST_F(SessionTest, TheTwentyMinuteLimitEndsTheCallAndDisarms)
     EXPECT_EQ(model->status(), "Limite de 20 minutes atteinte") << model->error().value_or("").toStdString();
     EXPECT_EQ(model->records().size(), 1);
 }
+
+TEST_F(SessionTest, HangingUpEndsAnUnrecordedCallAtOnce)
+{
+    model->setRecordingEnabled(false);
+    connectCall("06 55 44 33 22");
+    EXPECT_EQ(model->detail(), "06 55 44 33 22") << "no recording, the caller alone";
+    model->hangUp();
+    EXPECT_FALSE(model->busy());
+    EXPECT_NE(mac.phone().state(), sim::CallState::Active);
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_FALSE(model->records().first().recordingFile.has_value());
+    EXPECT_TRUE(model->finalizingRecordings().isEmpty());
+
+    model->takeCurrentCall();
+    EXPECT_EQ(model->error(),
+              std::optional<QString>("Aucun bouton Décrocher détecté. Faites sonner la ligne iPhone "
+                                     "avec le relais Mac activé."));
+    model->joinActiveCall();
+    EXPECT_EQ(model->error(),
+              std::optional<QString>("Aucun appel actif détecté. Lancez ou décrochez un appel dans "
+                                     "Téléphone."));
+    EXPECT_FALSE(model->busy());
+}
+
+TEST_F(SessionTest, TheMacTestTalksThroughTheBuiltInDevicesAndPutsTheRouteBack)
+{
+    model->startTest();
+    EXPECT_FALSE(model->busy()) << "the Mac audio check must pass first";
+
+    model->setMacAudioVerified(true);
+    model->refresh();
+    const QString routeBefore = model->macTestRoute();
+    model->startTest();
+    ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
+    EXPECT_TRUE(model->macTestRoute().contains("MacBook")) << model->macTestRoute().toStdString();
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << model->error().value_or("").toStdString();
+    EXPECT_TRUE(model->log().first().endsWith(" · Essai audio démarré"));
+    model->toggleIntervention();
+    EXPECT_FALSE(model->intervening()) << "no intervention in the Mac test";
+    advance(2.0);
+    model->finish();
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_EQ(model->records().first().kind, "Essai");
+    EXPECT_EQ(model->records().first().caller, "Conversation sur le Mac");
+    model->refresh();
+    EXPECT_EQ(model->macTestRoute(), routeBefore) << "the Mac's defaults are put back";
+}
