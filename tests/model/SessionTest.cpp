@@ -1,5 +1,6 @@
 #include "tests/model/ModelTestSupport.h"
 
+#include "app/audio/AudioBridge.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/PrivateFile.h"
 #include "app/realtime/RealtimeClient.h"
@@ -365,4 +366,29 @@ TEST_F(SessionTest, TheMacTestTalksThroughTheBuiltInDevicesAndPutsTheRouteBack)
     EXPECT_EQ(model->records().first().caller, "Conversation sur le Mac");
     model->refresh();
     EXPECT_EQ(model->macTestRoute(), routeBefore) << "the Mac's defaults are put back";
+}
+
+TEST_F(SessionTest, TwoAudioStallsAreRecoveredAndTheThirdEndsTheCall)
+{
+    connectCall("06 10 20 30 40");
+    advance(2.0);
+    for (int restart = 1; restart <= 2; ++restart) {
+        model->audio().captureEngine().stop();
+        advance(1.0);
+        ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
+        EXPECT_TRUE(
+            model->log().first().endsWith(QStringLiteral(" · Transport audio relancé (%1/2)").arg(restart)))
+            << model->log().first().toStdString();
+        EXPECT_TRUE(model->audio().enginesRunning());
+    }
+    model->audio().captureEngine().stop();
+    advance(1.0);
+    EXPECT_FALSE(model->busy());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(model->error()->startsWith("Le son de l’appel est interrompu. "))
+        << model->error()->toStdString();
+    EXPECT_TRUE(model->error()->endsWith(" La session a été arrêtée et l’audio disponible sauvegardé."));
+    EXPECT_EQ(model->status(), "Une vérification est nécessaire");
+    EXPECT_FALSE(model->routingConfirmed());
+    EXPECT_EQ(model->records().size(), 1);
 }
