@@ -3,6 +3,7 @@
 #include "app/audio/AudioBridge.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/PrivateFile.h"
+#include "app/phone/NativeAudioSetup.h"
 #include "app/realtime/RealtimeClient.h"
 #include "app/records/HistoryCodec.h"
 #include "platform/sim/mac/PhoneCallAudio.h"
@@ -36,7 +37,8 @@ protected:
     void SetUp() override
     {
         RealtimeStandInThread::Options options;
-        options.agent = false;
+        options.agent = withAgent();
+        options.speed = 0.0; // answers at once
         ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
         qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
         ASSERT_TRUE(mac.workspace().openUrl(packageUrl())) << "the driver package must install";
@@ -46,8 +48,16 @@ protected:
         model->saveKey("demo");
         model->setInputUID(VelkaroDevices::kCallUID);
         model->setOutputUID(VelkaroDevices::kVoiceUID);
+        // The Phone app is set to the two virtual devices, as the audio configuration does.
+        std::optional<QString> setupResult;
+        model->audioSetup().prepare(
+            [&](std::optional<AppError> error) { setupResult = error ? error->message() : QString(); });
+        mac.advance(5);
+        ASSERT_EQ(setupResult, std::optional<QString>(QString()));
         model->setRoutingConfirmed(true);
     }
+
+    virtual bool withAgent() const { return false; }
 
     void TearDown() override
     {
@@ -66,11 +76,12 @@ protected:
     }
 
     // Arms, rings and waits until the AI is ready and the call answered.
-    void connectCall(const QString& caller)
+    void connectCall(const QString& caller,
+                     std::shared_ptr<sim::InputSource> voice = sim::toneVoice(733, 0.5f))
     {
         model->toggleArmed();
         ASSERT_TRUE(waitFor([&] { return model->armed(); })) << model->error().value_or("").toStdString();
-        mac.ring(caller, sim::toneVoice(733, 0.5f));
+        mac.ring(caller, voice);
         advance(4.5);
         ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
         ASSERT_TRUE(waitFor([&] { return model->connected(); })) << model->error().value_or("").toStdString();
@@ -391,4 +402,35 @@ TEST_F(SessionTest, TwoAudioStallsAreRecoveredAndTheThirdEndsTheCall)
     EXPECT_EQ(model->status(), "Une vérification est nécessaire");
     EXPECT_FALSE(model->routingConfirmed());
     EXPECT_EQ(model->records().size(), 1);
+}
+
+class AgentSessionTest : public SessionTest {
+protected:
+    bool withAgent() const override { return true; }
+};
+
+TEST_F(AgentSessionTest, TheGreetingAndBothVoicesAreTranscribedAndSaved)
+{
+    connectCall("06 01 02 03 04", sim::toneVoice(440, 0.5f, 1.5));
+    auto speakers = [&] {
+        QStringList names;
+        if (model->current())
+            for (const TranscriptLine& line : model->current()->transcript)
+                names << line.speaker;
+        return names;
+    };
+    for (int step = 0; step < 200 && !(speakers().contains("Orlea") && speakers().contains("Interlocuteur"));
+         ++step) {
+        mac.advance(0.1);
+        waitFor([&] { return !model->realtime().isSending(); }, 500);
+        waitFor([&] { return false; }, 10); // the stand-in's own timers run in real time
+    }
+    EXPECT_TRUE(speakers().contains("Orlea")) << speakers().join(",").toStdString();
+    EXPECT_TRUE(speakers().contains("Interlocuteur")) << speakers().join(",").toStdString();
+    const qsizetype lines = model->current()->transcript.size();
+    model->hangUp();
+    ASSERT_EQ(model->records().size(), 1);
+    EXPECT_EQ(model->records().first().transcript.size(), lines);
+    ASSERT_TRUE(model->records().first().usage.has_value());
+    EXPECT_TRUE(model->records().first().usage->estimatedUSD.has_value()) << "the closing usage is kept";
 }
