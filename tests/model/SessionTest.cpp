@@ -434,3 +434,33 @@ TEST_F(AgentSessionTest, TheGreetingAndBothVoicesAreTranscribedAndSaved)
     ASSERT_TRUE(model->records().first().usage.has_value());
     EXPECT_TRUE(model->records().first().usage->estimatedUSD.has_value()) << "the closing usage is kept";
 }
+
+TEST_F(SessionTest, RelayObservationTimesOutThenSeesACallThatAges)
+{
+    model->observeRelay();
+    EXPECT_TRUE(model->observingRelay());
+    EXPECT_EQ(model->relayStatus(), "Appelez votre iPhone depuis une autre ligne · attente 45 secondes");
+    advance(44.0);
+    EXPECT_TRUE(model->observingRelay());
+    advance(2.0);
+    EXPECT_FALSE(model->observingRelay());
+    EXPECT_EQ(model->relayStatus(), "Aucun appel détecté pendant le test · relais non confirmé");
+
+    model->observeRelay();
+    mac.ring("06 00 00 00 01");
+    advance(1.0);
+    EXPECT_FALSE(model->observingRelay());
+    EXPECT_TRUE(model->relayStatus().startsWith("Appel détecté sur le Mac à "))
+        << model->relayStatus().toStdString();
+    EXPECT_FALSE(model->busy()) << "the observation never answers";
+    mac.callerHangsUp();
+    advance(61.0);
+    EXPECT_TRUE(model->relayStatus().startsWith("Dernier appel détecté à "));
+    EXPECT_TRUE(model->relayStatus().endsWith(" · connexion actuelle non confirmée"));
+
+    mac.setAccessibilityTrusted(false);
+    model->observeRelay();
+    EXPECT_FALSE(model->observingRelay());
+    EXPECT_EQ(model->error(), std::optional<QString>(
+                                  "Autorisez Accessibilité pour observer l’arrivée de l’appel sur le Mac."));
+}
