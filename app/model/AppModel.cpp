@@ -52,7 +52,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
       m_defaults(platform.defaults), m_microphone(platform.microphone),
       m_accessibilityService(platform.accessibility), m_workspace(platform.workspace),
       m_hardware(platform.hardware), m_clipboard(platform.clipboard), m_savePanel(platform.savePanel),
-      m_revealer(platform.revealer),
+      m_revealer(platform.revealer), m_probeTiming(platform.probeTiming),
       m_history(platform.clock, [this](const QString& message) { setError(message); }),
       m_cooldownUntil(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {

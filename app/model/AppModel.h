@@ -1,4 +1,5 @@
 #pragma once
+#include "app/audio/ProbeTiming.h"
 #include "app/audio/SoundDevice.h"
 #include "app/audio/VoiceEQSettings.h"
 #include "app/common/Scheduler.h"
@@ -53,6 +54,8 @@ struct Platform {
     Clipboard& clipboard;
     SavePanel& savePanel;
     FileRevealer& revealer;
+    // How the route probe waits; tests step the simulated Mac instead of the event loop.
+    ProbeTiming probeTiming = ProbeTiming::system();
 };
 
 // A published field: a getter, and a setter that notifies the views (once per event-loop turn) only
@@ -230,6 +233,12 @@ public:
     // The devices and key for a conversation, or an AppError with the message for the user.
     Validated validate(bool phoneMode);
 
+    void allowMicrophone();
+    void allowAccessibility();
+    void verifyPermissions();
+    // Proves both virtual circuits, then selects them in the Phone app.
+    void prepareNativeAudio();
+    void resetPhoneAudio();
     // Checks the AI connection with a short-lived client; arms the switchboard afterwards on request.
     void verifyAI(bool armAfter);
 
@@ -275,6 +284,8 @@ private:
     void recordingFinished(const QUuid& id, const std::optional<QString>& file,
                            const std::optional<QString>& error);
     void superviseSession();
+    void openPrivacyPage(const char* url);
+    void runNativeAudioPreparation();
     void watchRelay(const QDateTime& now);
     void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
     const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
@@ -289,6 +300,7 @@ private:
     Clipboard& m_clipboard;
     SavePanel& m_savePanel;
     FileRevealer& m_revealer;
+    ProbeTiming m_probeTiming;
 
     QString m_inputUID;
     QString m_outputUID;

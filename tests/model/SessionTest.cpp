@@ -464,3 +464,35 @@ TEST_F(SessionTest, RelayObservationTimesOutThenSeesACallThatAges)
     EXPECT_EQ(model->error(), std::optional<QString>(
                                   "Autorisez Accessibilité pour observer l’arrivée de l’appel sur le Mac."));
 }
+
+TEST_F(SessionTest, PreparingTheNativeAudioProvesBothCircuitsAndSelectsThemInThePhoneApp)
+{
+    model->setInputUID("");
+    model->setOutputUID("");
+    ASSERT_FALSE(model->routingConfirmed());
+    mac.ring("06 00 00 00 02");
+    model->prepareNativeAudio();
+    EXPECT_EQ(model->error(), std::optional<QString>("Terminez l’appel avant de configurer le son."));
+    mac.callerHangsUp();
+    advance(1.0);
+
+    model->setError(std::nullopt);
+    model->prepareNativeAudio();
+    EXPECT_TRUE(model->preparingAudio());
+    for (int step = 0; step < 200 && model->preparingAudio(); ++step)
+        advance(0.1);
+    EXPECT_FALSE(model->preparingAudio());
+    EXPECT_FALSE(model->error().has_value()) << model->error().value_or("").toStdString();
+    EXPECT_TRUE(model->routingConfirmed());
+    EXPECT_EQ(model->inputUID(), VelkaroDevices::kCallUID);
+    EXPECT_EQ(model->outputUID(), VelkaroDevices::kVoiceUID);
+    EXPECT_EQ(defaults.string(SettingsKey::inputUID), VelkaroDevices::kCallUID);
+    EXPECT_EQ(model->nativeAudioStatus(), "Son configuré · les deux circuits transmettent le signal de test");
+    EXPECT_TRUE(model->log().first().endsWith(" · Liaison Orlea configurée dans Téléphone"));
+
+    model->resetPhoneAudio();
+    for (int step = 0; step < 100 && model->preparingAudio(); ++step)
+        advance(0.1);
+    EXPECT_FALSE(model->routingConfirmed());
+    EXPECT_EQ(model->nativeAudioStatus(), "Téléphone utilise le son système");
+}
