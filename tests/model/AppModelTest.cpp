@@ -285,3 +285,26 @@ TEST_F(ModelTest, KeysAreSavedTrimmedAndDeletedOnlyWhenIdle)
     EXPECT_EQ(defaults.boolean(SettingsKey::keySaved), std::optional<bool>(false));
     EXPECT_EQ(model->log().size(), logLines);
 }
+
+TEST_F(ModelTest, PermissionsAreAskedForAndReported)
+{
+    auto model = makeModel();
+    model->verifyPermissions();
+    EXPECT_TRUE(model->permissionReport().startsWith("Décrochage non autorisé pour cette version."));
+    EXPECT_TRUE(mac.shownPrivacyPages().contains(sim::PrivacyPage::Accessibility));
+
+    mac.setAccessibilityTrusted(true);
+    mac.setMicrophoneDialogAnswer(sim::UserAnswer::Grant);
+    model->verifyPermissions();
+    EXPECT_EQ(model->permissionReport(),
+              "Accès audio non autorisé. Autorisez le microphone pour Orlea puis revenez vérifier ici.");
+    for (int step = 0; step < 50 && !model->micAllowed(); ++step) {
+        mac.advance(0.1);
+        pumpEvents();
+    }
+    EXPECT_TRUE(model->micAllowed()) << "the answer to the dialog refreshes the model";
+    model->verifyPermissions();
+    EXPECT_EQ(model->permissionReport(),
+              "Les deux autorisations sont accordées à cette version de Orlea. Vous "
+              "pouvez configurer et tester le son.");
+}
