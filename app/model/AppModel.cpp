@@ -18,6 +18,7 @@
 #include "platform/workspace/Workspace.h"
 #include <QLocale>
 #include <QPointer>
+#include <QTextBoundaryFinder>
 #include <QUrl>
 
 const QString AppModel::kSampleCompany = QStringLiteral("SCI Les Hauts de Valmont");
@@ -38,6 +39,21 @@ std::optional<QUrl> configuredEndpoint(const UserDefaults& defaults)
     if (!text || text->isEmpty())
         return std::nullopt;
     return QUrl(*text);
+}
+
+// The first `count` user-perceived characters: a cut in UTF-16 units could split an emoji or an accent
+// and store a broken string.
+QString firstCharacters(const QString& text, int count)
+{
+    if (text.size() <= count)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int seen = 0;
+    while (finder.toNextBoundary() != -1) {
+        if (++seen == count)
+            return text.left(finder.position());
+    }
+    return text;
 }
 
 QString shortTime(const QDateTime& date)
@@ -104,6 +120,14 @@ AppModel::~AppModel()
     m_connectionTimeout.cancel();
     if (m_sleepObserver >= 0)
         m_workspace.removeWillSleepObserver(m_sleepObserver);
+    // The members go one by one from here on: nothing may call back into a half-destroyed model.
+    m_realtime->onReady = nullptr;
+    m_realtime->onAudio = nullptr;
+    m_realtime->onTranscript = nullptr;
+    m_realtime->onInterruption = nullptr;
+    m_realtime->onError = nullptr;
+    m_realtime->onUsage = nullptr;
+    m_realtime->onInstructionsApplied = nullptr;
     // Stopped first: the tap thread must be quiet before its callback goes.
     m_audio->stop();
     m_audio->onPCM = nullptr;
@@ -240,7 +264,7 @@ void AppModel::saveSettings()
 
 void AppModel::applyVoiceStyle(const QString& text)
 {
-    const QString style = text.trimmed().left(kMaxVoiceStyleCharacters);
+    const QString style = firstCharacters(text.trimmed(), kMaxVoiceStyleCharacters);
     setVoiceStyleField(style);
     m_defaults.setString(SettingsKey::voiceStyle, style);
     QPointer<AppModel> self(this);

@@ -175,6 +175,18 @@ TEST_F(ModelTest, VoiceStyleIsTrimmedLimitedStoredAndReported)
     model->realtime().onInstructionsApplied();
     EXPECT_EQ(model->voiceStyleStatus(), "Style reçu par l’IA · utilisé pour les prochaines réponses.");
     EXPECT_EQ(makeModel()->voiceStyle(), longStyle.left(4000));
+
+    // Characters, not UTF-16 units: no emoji or accent is cut in half.
+    QString emojis;
+    for (int i = 0; i < 4001; ++i)
+        emojis += QString::fromUtf8("😊");
+    model->applyVoiceStyle(emojis);
+    EXPECT_EQ(model->voiceStyle(), emojis.left(8000));
+    QString accents;
+    for (int i = 0; i < 4001; ++i)
+        accents += QString::fromUtf8("e\u0301");
+    model->applyVoiceStyle(accents);
+    EXPECT_EQ(model->voiceStyle(), accents.left(8000));
 }
 
 TEST_F(ModelTest, TheEqualiserIsClampedAppliedAndStored)
