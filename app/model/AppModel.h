@@ -242,6 +242,17 @@ public:
     // Checks the AI connection with a short-lived client; arms the switchboard afterwards on request.
     void verifyAI(bool armAfter);
 
+    static const QStringList kSetupStepTitles;
+    // The six steps of the setup, done or not, in the assistant's order.
+    QList<bool> setupSteps() const;
+    int setupPercent() const;
+    // What still prevents arming; empty when ready.
+    QStringList readinessIssues() const;
+    // The settings a confirmed test call vouches for.
+    QString setupSignature() const;
+    // The main window's first appearance: opens the assistant once per launch while setup is incomplete.
+    void presentStartupAssistant();
+
     // Some setup step is running.
     bool setupWorking() const
     {
@@ -301,6 +312,8 @@ private:
     SavePanel& m_savePanel;
     FileRevealer& m_revealer;
     ProbeTiming m_probeTiming;
+    bool m_startupAssistantPresented = false;
+    QString m_validatedSetup;
 
     QString m_inputUID;
     QString m_outputUID;

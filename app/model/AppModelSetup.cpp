@@ -167,3 +167,65 @@ void AppModel::resetPhoneAudio()
         self->setPreparingAudio(false);
     });
 }
+
+const QStringList AppModel::kSetupStepTitles = {
+    QStringLiteral("Installer le son"), QStringLiteral("Autoriser le Mac"),
+    QStringLiteral("Connecter l’IA"),   QStringLiteral("Audio du téléphone"),
+    QStringLiteral("Audio du Mac"),     QStringLiteral("Tester un appel"),
+};
+
+QList<bool> AppModel::setupSteps() const
+{
+    const bool testCall = m_validatedCallID && m_history.find(*m_validatedCallID) != nullptr &&
+                          m_validatedSetup == setupSignature();
+    return {VelkaroDevices::pair(m_devices).has_value(),
+            m_micAllowed && m_accessibility,
+            m_keyPresent && m_aiVerified,
+            m_routingConfirmed,
+            m_macAudioVerified,
+            testCall};
+}
+
+int AppModel::setupPercent() const
+{
+    const QList<bool> steps = setupSteps();
+    return int(steps.count(true) * 100 / steps.size());
+}
+
+QStringList AppModel::readinessIssues() const
+{
+    QStringList issues;
+    if (!VelkaroDevices::pair(m_devices))
+        issues << QStringLiteral("Installer le module audio");
+    if (!m_accessibility)
+        issues << QStringLiteral("Autoriser le décrochage dans Accessibilité");
+    if (!m_micAllowed)
+        issues << QStringLiteral("Autoriser l’accès audio");
+    if (!m_routingConfirmed)
+        issues << QStringLiteral("Configurer et tester le son");
+    if (!m_keyPresent)
+        issues << QStringLiteral("Enregistrer la clé IA");
+    else if (!m_aiVerified)
+        issues << QStringLiteral("Vérifier la connexion IA");
+    return issues;
+}
+
+QString AppModel::setupSignature() const
+{
+    return QStringList{m_inputUID, m_outputUID,
+                       m_model,    m_voice,
+                       m_company,  m_recordingEnabled ? QStringLiteral("true") : QStringLiteral("false")}
+        .join(QLatin1Char('|'));
+}
+
+void AppModel::presentStartupAssistant()
+{
+    if (m_startupAssistantPresented)
+        return;
+    m_startupAssistantPresented = true;
+    if (m_busy || m_armed || m_showMacTest || m_showAgentSetup || m_showOutgoingTest)
+        return;
+    refresh();
+    if (setupSteps().contains(false))
+        setShowSetupAssistant(true);
+}

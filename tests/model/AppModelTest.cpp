@@ -320,3 +320,25 @@ TEST_F(ModelTest, PermissionsAreAskedForAndReported)
               "Les deux autorisations sont accordées à cette version de Orlea. Vous "
               "pouvez configurer et tester le son.");
 }
+
+TEST_F(ModelTest, AFreshMacShowsTheAssistantOnceWithEverythingToDo)
+{
+    auto model = makeModel();
+    EXPECT_EQ(model->setupSteps(), QList<bool>({false, false, false, false, false, false}));
+    EXPECT_EQ(model->setupPercent(), 0);
+    EXPECT_EQ(
+        model->readinessIssues(),
+        QStringList({"Installer le module audio", "Autoriser le décrochage dans Accessibilité",
+                     "Autoriser l’accès audio", "Configurer et tester le son", "Enregistrer la clé IA"}));
+    model->presentStartupAssistant();
+    EXPECT_TRUE(model->showSetupAssistant());
+    model->setShowSetupAssistant(false);
+    model->presentStartupAssistant();
+    EXPECT_FALSE(model->showSetupAssistant()) << "once per launch";
+
+    model->saveKey("sk-1");
+    model->setMacAudioVerified(true);
+    EXPECT_EQ(model->setupPercent(), 16);
+    EXPECT_EQ(model->readinessIssues().last(), "Vérifier la connexion IA");
+    EXPECT_EQ(model->setupSignature(), "||gpt-realtime|marin|" + AppModel::kSampleCompany + "|true");
+}
