@@ -1,0 +1,351 @@
+#pragma once
+#include "app/audio/ProbeTiming.h"
+#include "app/audio/SoundDevice.h"
+#include "app/audio/VoiceEQSettings.h"
+#include "app/common/Scheduler.h"
+#include "app/realtime/ConversationUsage.h"
+#include "app/records/CallRecord.h"
+#include "app/records/HistoryStore.h"
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AudioBridge;
+class CallAudioRecorder;
+class Clipboard;
+class Clock;
+class FileRevealer;
+class MacAudioRoute;
+class NativeAudioSetup;
+class PhoneAutomation;
+class RealtimeClient;
+class SavePanel;
+class UserDefaults;
+namespace hal {
+class AudioHardware;
+}
+namespace ax {
+class Accessibility;
+}
+namespace workspace {
+class Workspace;
+}
+namespace permissions {
+class MicrophoneAuthorization;
+}
+
+// The services of the machine the model runs on: the real Mac's, or the simulated Mac's in tests and
+// the demo. The model keeps references; they must outlive it.
+struct Platform {
+    hal::AudioHardware& hardware;
+    ax::Accessibility& accessibility;
+    workspace::Workspace& workspace;
+    permissions::MicrophoneAuthorization& microphone;
+    Clock& clock;
+    Scheduler& scheduler;
+    UserDefaults& defaults;
+    Clipboard& clipboard;
+    SavePanel& savePanel;
+    FileRevealer& revealer;
+    // How the route probe waits; tests step the simulated Mac instead of the event loop.
+    ProbeTiming probeTiming = ProbeTiming::system();
+};
+
+// A published field: a getter, and a setter that notifies the views (once per event-loop turn) only
+// when the value really changes.
+#define ORLEA_PUBLISHED(Type, name, Setter)                                                                  \
+public:                                                                                                      \
+    const Type& name() const                                                                                 \
+    {                                                                                                        \
+        return m_##name;                                                                                     \
+    }                                                                                                        \
+    void Setter(const Type& value)                                                                           \
+    {                                                                                                        \
+        if (m_##name == value)                                                                               \
+            return;                                                                                          \
+        m_##name = value;                                                                                    \
+        markChanged();                                                                                       \
+    }                                                                                                        \
+                                                                                                             \
+private:                                                                                                     \
+    Type m_##name
+
+// The switchboard controller: the state every window shows, the user's settings, the conversation
+// sessions and the monitoring loop. One per process, main thread only; every callback and delayed
+// task holds it weakly.
+class AppModel final : public QObject {
+    Q_OBJECT
+public:
+    struct ProbeLevels {
+        double raw = 0;
+        double converted = 0;
+        bool operator==(const ProbeLevels&) const = default;
+    };
+    struct Validated {
+        SoundDevice input;
+        SoundDevice output;
+        QString key;
+    };
+
+    explicit AppModel(const Platform& platform, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    static const QString kSampleCompany;
+    static const QString kLegacyCompany;
+    static const QString kDefaultInstructions;
+    static const QString kDefaultVoiceStyle;
+    static constexpr int kMaxLogLines = 50;
+    static constexpr int kMaxVoiceStyleCharacters = 4000;
+    static constexpr double kTickSeconds = 1.0;
+    static constexpr double kRingConfirmSeconds = 3.0;
+    static constexpr double kReadyTimeoutSeconds = 15.0;
+    static constexpr double kGreetingDelaySeconds = 1.5;
+    static constexpr double kCooldownSeconds = 8.0;
+    static constexpr int kEndAfterMissingTicks = 5;
+    static constexpr double kSessionLimitSeconds = 20 * 60;
+    static constexpr double kAnswerConfirmSeconds = 30.0;
+    static constexpr double kRelayObservationSeconds = 45.0;
+    static constexpr double kRelayFreshnessSeconds = 60.0;
+    static constexpr double kAICheckTimeoutSeconds = 15.0;
+
+    // --- published fields
+    ORLEA_PUBLISHED(QString, page, setPage) = QStringLiteral("Le standard");
+    ORLEA_PUBLISHED(bool, showSetupAssistant, setShowSetupAssistant) = false;
+    ORLEA_PUBLISHED(bool, setupWaiting, setSetupWaiting) = false;
+    ORLEA_PUBLISHED(bool, showAgentSetup, setShowAgentSetup) = false;
+    ORLEA_PUBLISHED(bool, showMacTest, setShowMacTest) = false;
+    ORLEA_PUBLISHED(bool, macPreparing, setMacPreparing) = false;
+    ORLEA_PUBLISHED(bool, macAudioVerified, setMacAudioVerified) = false;
+    ORLEA_PUBLISHED(bool, audioProbeActive, setAudioProbeActive) = false;
+    ORLEA_PUBLISHED(ProbeLevels, probeLevels, setProbeLevels){};
+    ORLEA_PUBLISHED(bool, macAssistantOpen, setMacAssistantOpen) = false;
+    ORLEA_PUBLISHED(bool, showOutgoingTest, setShowOutgoingTest) = false;
+    ORLEA_PUBLISHED(QString, outgoingNumber, setOutgoingNumber);
+    ORLEA_PUBLISHED(QString, outgoingStatus,
+                    setOutgoingStatus) = QStringLiteral("Saisissez le numéro du téléphone de test.");
+    ORLEA_PUBLISHED(QString, status, setStatus) = QStringLiteral("Prêt à configurer");
+    ORLEA_PUBLISHED(QString, detail,
+                    setDetail) = QStringLiteral("Votre ligne iPhone. Votre assistant sur le Mac.");
+    ORLEA_PUBLISHED(std::optional<QString>, error, setError);
+    ORLEA_PUBLISHED(bool, armed, setArmed) = false;
+    ORLEA_PUBLISHED(bool, busy, setBusy) = false;
+    ORLEA_PUBLISHED(bool, connected, setConnected) = false;
+    ORLEA_PUBLISHED(bool, keyPresent, setKeyPresent) = false;
+    ORLEA_PUBLISHED(bool, aiVerified, setAiVerified) = false;
+    ORLEA_PUBLISHED(bool, checkingAI, setCheckingAI) = false;
+    ORLEA_PUBLISHED(QString, aiStatus, setAiStatus) = QStringLiteral("Connexion IA à vérifier");
+    ORLEA_PUBLISHED(QList<SoundDevice>, devices, setDevices);
+    ORLEA_PUBLISHED(QString, voiceStyle, setVoiceStyleField);
+    ORLEA_PUBLISHED(QString, voiceStyleStatus, setVoiceStyleStatus);
+    ORLEA_PUBLISHED(VoiceEQSettings, voiceEQ, setVoiceEQField);
+    ORLEA_PUBLISHED(QString, voice, setVoice);
+    ORLEA_PUBLISHED(QString, model, setModel);
+    ORLEA_PUBLISHED(QString, company, setCompany);
+    ORLEA_PUBLISHED(QString, customInstructions, setCustomInstructions);
+    ORLEA_PUBLISHED(bool, routingConfirmed, setRoutingConfirmed) = false;
+    ORLEA_PUBLISHED(bool, preparingAudio, setPreparingAudio) = false;
+    ORLEA_PUBLISHED(bool, configuringAll, setConfiguringAll) = false;
+    ORLEA_PUBLISHED(QString, configurationStatus, setConfigurationStatus) =
+        QStringLiteral("Lancez la configuration pour vérifier chaque étape.");
+    ORLEA_PUBLISHED(std::optional<QUuid>, validatedCallID, setValidatedCallID);
+    ORLEA_PUBLISHED(QString, relayStatus, setRelayStatus) = QStringLiteral("Relais iPhone non vérifié");
+    ORLEA_PUBLISHED(bool, observingRelay, setObservingRelay) = false;
+    ORLEA_PUBLISHED(bool, testingMicrophone, setTestingMicrophone) = false;
+    ORLEA_PUBLISHED(double, microphoneLevel, setMicrophoneLevel) = 0;
+    ORLEA_PUBLISHED(QString, microphoneStatus, setMicrophoneStatus) =
+        QStringLiteral("Microphone physique non testé · facultatif pour le standard");
+    ORLEA_PUBLISHED(QString, nativeAudioStatus,
+                    setNativeAudioStatus) = QStringLiteral("Module audio à installer");
+    ORLEA_PUBLISHED(std::optional<CallRecord>, current, setCurrent);
+    ORLEA_PUBLISHED(std::optional<QUuid>, selectedRecord, setSelectedRecord);
+    ORLEA_PUBLISHED(bool, accessibility, setAccessibility) = false;
+    ORLEA_PUBLISHED(QString, permissionReport, setPermissionReport);
+    ORLEA_PUBLISHED(bool, micAllowed, setMicAllowed) = false;
+    ORLEA_PUBLISHED(QStringList, log, setLog);
+    ORLEA_PUBLISHED(bool, intervening, setIntervening) = false;
+    ORLEA_PUBLISHED(QString, audioDiagnostic, setAudioDiagnostic);
+    ORLEA_PUBLISHED(ConversationUsage, conversationUsage, setConversationUsage){};
+    ORLEA_PUBLISHED(QSet<QUuid>, finalizingRecordings, setFinalizingRecordings);
+    ORLEA_PUBLISHED(QString, transcriptCopyStatus, setTranscriptCopyStatus);
+
+public:
+    // Fields whose setters do more than notify.
+    const QString& inputUID() const { return m_inputUID; }
+    const QString& outputUID() const { return m_outputUID; }
+    const QString& interventionMicUID() const { return m_interventionMicUID; }
+    const QString& interventionOutputUID() const { return m_interventionOutputUID; }
+    bool recordingEnabled() const { return m_recordingEnabled; }
+    // A different device clears the confirmed phone routing.
+    void setInputUID(const QString& uid);
+    void setOutputUID(const QString& uid);
+    // The pickers' choices are written at once.
+    void setInterventionMicUID(const QString& uid);
+    void setInterventionOutputUID(const QString& uid);
+    void setRecordingEnabled(bool enabled);
+
+    const QList<CallRecord>& records() const { return m_history.records(); }
+    bool historyReadFailed() const { return m_history.historyReadFailed(); }
+    const QUuid& generation() const { return m_generation; }
+    bool phoneSession() const { return m_phoneSession; }
+    std::optional<QDateTime> ringSince() const { return m_ringSince; }
+    const QDateTime& cooldownUntil() const { return m_cooldownUntil; }
+    std::optional<QDateTime> callStarted() const { return m_callStarted; }
+
+    AudioBridge& audio() { return *m_audio; }
+    RealtimeClient& realtime() { return *m_realtime; }
+    PhoneAutomation& phone() { return *m_phone; }
+    NativeAudioSetup& audioSetup() { return *m_audioSetup; }
+    MacAudioRoute& macRoute() { return *m_macRoute; }
+    HistoryStore& history() { return m_history; }
+
+    // --- settings, log, failures
+    void event(const QString& message);
+    void fail(const QString& message);
+    void saveSettings();
+    void applyVoiceStyle(const QString& text);
+    void setVoiceEQ(const VoiceEQSettings& settings);
+    // The full AI instructions, built from the current settings on every read.
+    QString instructions() const;
+
+    // --- records
+    void addDemo();
+    void updateNote(const QUuid& id, const QString& note);
+    void updateDossier(const QUuid& id, const QString& name);
+    void updateFollowUpStatus(const QUuid& id, const QString& status);
+    void copyTranscript(const QUuid& id);
+    void exportTranscript(const QUuid& id);
+    void revealTranscript(const QUuid& id);
+    void exportRecording(const QUuid& id);
+
+    // --- key
+    void saveKey(const QString& typed);
+    void deleteKey();
+
+    // --- readiness
+    void refresh();
+    // The devices and key for a conversation, or an AppError with the message for the user.
+    Validated validate(bool phoneMode);
+
+    void allowMicrophone();
+    void allowAccessibility();
+    void verifyPermissions();
+    // Proves both virtual circuits, then selects them in the Phone app.
+    void prepareNativeAudio();
+    void resetPhoneAudio();
+    // Checks the AI connection with a short-lived client; arms the switchboard afterwards on request.
+    void verifyAI(bool armAfter);
+
+    static const QStringList kSetupStepTitles;
+    // The six steps of the setup, done or not, in the assistant's order.
+    QList<bool> setupSteps() const;
+    int setupPercent() const;
+    // What still prevents arming; empty when ready.
+    QStringList readinessIssues() const;
+    // The settings a confirmed test call vouches for.
+    QString setupSignature() const;
+    // The main window's first appearance: opens the assistant once per launch while setup is incomplete.
+    void presentStartupAssistant();
+
+    // Some setup step is running.
+    bool setupWorking() const
+    {
+        return m_macPreparing || m_configuringAll || m_preparingAudio || m_checkingAI ||
+               m_testingMicrophone || m_observingRelay;
+    }
+
+    // --- sessions
+    void finish();
+    // The conversation on the Mac's own microphone and speakers; needs the Mac audio check passed.
+    void startTest();
+    // "Micro : … · Sortie : …" for the Mac's current default devices.
+    QString macTestRoute() const;
+    void toggleIntervention();
+    void takeCurrentCall();
+    void joinActiveCall();
+    void hangUp();
+
+    // --- monitoring loop
+    void tick();
+    void toggleArmed();
+    void sleepPause();
+    void observeRelay();
+    void openPhone();
+
+signals:
+    // At most once per event-loop turn, after any published field changed.
+    void changed();
+
+private:
+    void markChanged();
+    void wireRealtime();
+    void begin(bool phoneMode, const QString& caller, std::function<void()> action);
+    void sessionReady();
+    void readyStep(const SoundDevice& input, const SoundDevice& output, bool phoneMode, const QString& caller,
+                   const std::function<void()>& action, const QUuid& generation);
+    void postAnswerCheck(const QUuid& generation);
+    void readyTimedOut(const QUuid& generation);
+    void forward(const QByteArray& pcm, const QUuid& generation);
+    void recordingFinished(const QUuid& id, const std::optional<QString>& file,
+                           const std::optional<QString>& error);
+    void superviseSession();
+    void openPrivacyPage(const char* url);
+    void runNativeAudioPreparation();
+    void watchRelay(const QDateTime& now);
+    void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
+    const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
+
+    Clock& m_clock;
+    Scheduler& m_scheduler;
+    UserDefaults& m_defaults;
+    permissions::MicrophoneAuthorization& m_microphone;
+    ax::Accessibility& m_accessibilityService;
+    workspace::Workspace& m_workspace;
+    hal::AudioHardware& m_hardware;
+    Clipboard& m_clipboard;
+    SavePanel& m_savePanel;
+    FileRevealer& m_revealer;
+    ProbeTiming m_probeTiming;
+    bool m_startupAssistantPresented = false;
+    QString m_validatedSetup;
+
+    QString m_inputUID;
+    QString m_outputUID;
+    QString m_interventionMicUID;
+    QString m_interventionOutputUID;
+    bool m_recordingEnabled = true;
+
+    std::unique_ptr<AudioBridge> m_audio;
+    std::unique_ptr<RealtimeClient> m_realtime;
+    std::unique_ptr<PhoneAutomation> m_phone;
+    std::unique_ptr<NativeAudioSetup> m_audioSetup;
+    std::unique_ptr<MacAudioRoute> m_macRoute;
+    HistoryStore m_history;
+
+    bool m_changePending = false;
+    TaskHandle m_timer;
+    int m_sleepObserver = -1;
+    TaskHandle m_timeout;
+    QUuid m_generation = QUuid::createUuid();
+    std::optional<QDateTime> m_ringSince;
+    QDateTime m_cooldownUntil;
+    bool m_sawActiveCall = false;
+    int m_missingActive = 0;
+    std::optional<QDateTime> m_callStarted;
+    bool m_phoneSession = false;
+    int m_audioRecoveryCount = 0;
+    std::optional<SoundDevice> m_sessionInput;
+    std::optional<SoundDevice> m_sessionOutput;
+    std::function<void()> m_readyAction;
+    std::shared_ptr<CallAudioRecorder> m_recorder;
+    std::shared_ptr<RealtimeClient> m_connectionProbe;
+    TaskHandle m_connectionTimeout;
+    std::optional<QDateTime> m_relayDeadline;
+    std::optional<QDateTime> m_lastRelayEvidence;
+};

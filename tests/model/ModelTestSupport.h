@@ -1,0 +1,74 @@
+#pragma once
+
+// A model on a fresh simulated Mac (manual time) in a temporary data folder, with desktop services
+// that record what they were asked.
+
+#include "app/common/AppPaths.h"
+#include "app/common/UserDefaults.h"
+#include "app/model/AppModel.h"
+#include "app/records/TranscriptExport.h"
+#include "platform/sim/mac/Mac.h"
+#include "tests/support/TestDataHome.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+#include <memory>
+
+struct RecordingClipboard final : Clipboard {
+    QString text;
+    bool setText(const QString& value) override
+    {
+        text = value;
+        return true;
+    }
+};
+
+struct ScriptedSavePanel final : SavePanel {
+    std::optional<QString> answer;
+    QStringList proposed;
+    std::optional<QString> askSaveURL(const QString& proposedName, ExportType) override
+    {
+        proposed << proposedName;
+        return answer;
+    }
+};
+
+struct RecordingRevealer final : FileRevealer {
+    QStringList shown;
+    void reveal(const QString& path) override { shown << path; }
+};
+
+class ModelTest : public ::testing::Test {
+protected:
+    // Declared first: the data folder must exist before the Mac and the defaults open their files.
+    TestDataHome home;
+    sim::Mac mac{home.path() + QStringLiteral("/SimulatedMac")};
+    UserDefaults defaults{AppPaths::preferencesFile()};
+    RecordingClipboard clipboard;
+    ScriptedSavePanel savePanel;
+    RecordingRevealer revealer;
+
+    Platform platform()
+    {
+        // The route probe waits inside a task: it moves the clock and the audio, not the scheduler.
+        ProbeTiming timing;
+        timing.wait = [this](int milliseconds) {
+            mac.manualClock()->advance(milliseconds / 1000.0);
+            mac.syncAudio();
+            QCoreApplication::processEvents();
+        };
+        timing.uptimeSeconds = [this] { return mac.clock().uptimeSeconds(); };
+        return Platform{mac.hardware(),  mac.accessibility(),
+                        mac.workspace(), mac.microphone(),
+                        mac.clock(),     mac.scheduler(),
+                        defaults,        clipboard,
+                        savePanel,       revealer,
+                        timing};
+    }
+    std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(platform()); }
+};
+
+inline void pumpEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
