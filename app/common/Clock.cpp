@@ -24,14 +24,25 @@ double SystemClock::uptimeSeconds() const
 }
 
 ManualClock::ManualClock(QDateTime start, double uptimeSeconds)
-    : m_now(std::move(start)), m_uptimeSeconds(uptimeSeconds)
+    : m_base(std::move(start)), m_uptimeSeconds(uptimeSeconds)
 {
+}
+
+QDateTime ManualClock::now() const
+{
+    return m_base.addMSecs(qint64(std::llround(m_wallOffsetSeconds * 1000.0)));
 }
 
 void ManualClock::advance(double seconds)
 {
     m_uptimeSeconds += seconds;
-    m_now = m_now.addMSecs(qint64(std::llround(seconds * 1000.0)));
+    m_wallOffsetSeconds += seconds;
+}
+
+void ManualClock::setNow(const QDateTime& now)
+{
+    m_base = now;
+    m_wallOffsetSeconds = 0;
 }
 
 double secondsSinceReferenceDate(const QDateTime& date)

@@ -22,15 +22,18 @@ public:
     explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 12, 8), QTime(9, 0), Qt::UTC),
                          double uptimeSeconds = 1000.0);
 
-    QDateTime now() const override { return m_now; }
+    QDateTime now() const override;
     double uptimeSeconds() const override { return m_uptimeSeconds; }
 
     void advance(double seconds);
     // Moves the wall date alone, as when the user changes the system clock.
-    void setNow(const QDateTime& now) { m_now = now; }
+    void setNow(const QDateTime& now);
 
 private:
-    QDateTime m_now;
+    // The wall date is kept as an exact offset from a base, so many small steps add up without
+    // millisecond rounding drifting it away from the uptime.
+    QDateTime m_base;
+    double m_wallOffsetSeconds = 0;
     double m_uptimeSeconds;
 };
 

@@ -77,6 +77,17 @@ TEST(QtScheduler, RunsOnTheEventLoopAndCancels)
     EXPECT_FALSE(cancelledRan);
 }
 
+TEST(ManualClock, ManySmallStepsKeepWallDateAndUptimeTogether)
+{
+    ManualClock clock;
+    const QDateTime start = clock.now();
+    const double uptime = clock.uptimeSeconds();
+    for (int i = 0; i < 112500; ++i) // 20 minutes in 512-frame steps at 48 kHz
+        clock.advance(512.0 / 48000.0);
+    EXPECT_NEAR(clock.uptimeSeconds() - uptime, 1200.0, 1e-6);
+    EXPECT_NEAR(double(start.msecsTo(clock.now())), 1'200'000.0, 1.0);
+}
+
 TEST(ReferenceDate, SecondsCountFrom2001)
 {
     EXPECT_EQ(secondsSinceReferenceDate(QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC)), 0.0);
