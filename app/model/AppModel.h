@@ -289,6 +289,8 @@ private:
     void sessionReady();
     void readyStep(const SoundDevice& input, const SoundDevice& output, bool phoneMode, const QString& caller,
                    const std::function<void()>& action, const QUuid& generation);
+    // Throws AppError.
+    void restartSessionAudio();
     void postAnswerCheck(const QUuid& generation);
     void readyTimedOut(const QUuid& generation);
     void forward(const QByteArray& pcm, const QUuid& generation);

@@ -128,16 +128,23 @@ void AppModel::readyStep(const SoundDevice& input, const SoundDevice& output, bo
     });
 }
 
+// Engines still running need a full restart on the session's devices; engines the system stopped are
+// resumed where they are.
+void AppModel::restartSessionAudio()
+{
+    if (m_audio->enginesRunning())
+        m_audio->start(m_sessionInput->id, m_sessionOutput->id, !m_phoneSession);
+    else
+        m_audio->resumeStoppedEngines();
+}
+
 void AppModel::postAnswerCheck(const QUuid& generation)
 {
     if (generation != m_generation || !m_connected)
         return;
     if (m_audio->needsRestart()) {
         try {
-            if (m_audio->enginesRunning())
-                m_audio->start(m_sessionInput->id, m_sessionOutput->id, !m_phoneSession);
-            else
-                m_audio->resumeStoppedEngines();
+            restartSessionAudio();
         } catch (const AppError& failure) {
             fail(QStringLiteral("Audio interrompu après décrochage : ") + failure.message());
             return;
@@ -310,10 +317,7 @@ void AppModel::superviseSession()
             ++m_audioRecoveryCount;
             event(QStringLiteral("Diagnostic avant relance : ") + flow);
             try {
-                if (m_audio->enginesRunning())
-                    m_audio->start(m_sessionInput->id, m_sessionOutput->id, !m_phoneSession);
-                else
-                    m_audio->resumeStoppedEngines();
+                restartSessionAudio();
             } catch (const AppError& failure) {
                 fail(QStringLiteral("Impossible de rétablir le son : ") + failure.message());
                 return;

@@ -2,6 +2,7 @@
 // factory and driver interface.
 
 #include "tests/driver/DriverHost.h"
+#include "tests/driver/DriverSelectors.h"
 
 #include <array>
 #include <cmath>
@@ -14,46 +15,6 @@ namespace {
 
 constexpr AudioObjectID kPlugIn = 1, kCall = 2, kCallIn = 3, kCallOut = 4, kVoice = 5, kVoiceIn = 6,
                         kVoiceOut = 7;
-
-const AudioObjectPropertySelector kAllSelectors[] = {kAudioObjectPropertyBaseClass,
-                                                     kAudioObjectPropertyClass,
-                                                     kAudioObjectPropertyManufacturer,
-                                                     kAudioObjectPropertyName,
-                                                     kAudioObjectPropertyOwnedObjects,
-                                                     kAudioObjectPropertyOwner,
-                                                     kAudioPlugInPropertyBoxList,
-                                                     kAudioPlugInPropertyDeviceList,
-                                                     kAudioPlugInPropertyBundleID,
-                                                     kAudioPlugInPropertyResourceBundle,
-                                                     kAudioPlugInPropertyTranslateUIDToDevice,
-                                                     kAudioDevicePropertyRelatedDevices,
-                                                     kAudioDevicePropertyClockDomain,
-                                                     kAudioObjectPropertyControlList,
-                                                     kAudioDevicePropertyPreferredChannelsForStereo,
-                                                     kAudioDevicePropertyDeviceCanBeDefaultDevice,
-                                                     kAudioDevicePropertyDeviceCanBeDefaultSystemDevice,
-                                                     kAudioDevicePropertyDeviceIsRunning,
-                                                     kAudioDevicePropertyIsHidden,
-                                                     kAudioDevicePropertyIcon,
-                                                     kAudioDevicePropertyDeviceIsAlive,
-                                                     kAudioDevicePropertyLatency,
-                                                     kAudioDevicePropertyModelUID,
-                                                     kAudioDevicePropertyAvailableNominalSampleRates,
-                                                     kAudioDevicePropertyNominalSampleRate,
-                                                     kAudioDevicePropertyZeroTimeStampPeriod,
-                                                     kAudioDevicePropertySafetyOffset,
-                                                     kAudioDevicePropertyPreferredChannelLayout,
-                                                     kAudioDevicePropertyStreams,
-                                                     kAudioDevicePropertyTransportType,
-                                                     kAudioDevicePropertyDeviceUID,
-                                                     kAudioStreamPropertyIsActive,
-                                                     kAudioStreamPropertyStartingChannel,
-                                                     kAudioStreamPropertyDirection,
-                                                     kAudioStreamPropertyTerminalType,
-                                                     kAudioStreamPropertyPhysicalFormat,
-                                                     kAudioStreamPropertyVirtualFormat,
-                                                     kAudioStreamPropertyAvailablePhysicalFormats,
-                                                     kAudioStreamPropertyAvailableVirtualFormats};
 
 std::string code(UInt32 value)
 {

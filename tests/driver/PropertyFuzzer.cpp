@@ -3,6 +3,7 @@
 // input.
 
 #include "driver/abi/CoreAudioABI.h"
+#include "tests/driver/DriverSelectors.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -35,46 +36,6 @@ private:
     size_t m_offset = 0;
 };
 
-const AudioObjectPropertySelector kSelectors[] = {kAudioObjectPropertyBaseClass,
-                                                  kAudioObjectPropertyClass,
-                                                  kAudioObjectPropertyManufacturer,
-                                                  kAudioObjectPropertyName,
-                                                  kAudioObjectPropertyOwnedObjects,
-                                                  kAudioObjectPropertyOwner,
-                                                  kAudioPlugInPropertyBoxList,
-                                                  kAudioPlugInPropertyDeviceList,
-                                                  kAudioPlugInPropertyBundleID,
-                                                  kAudioPlugInPropertyResourceBundle,
-                                                  kAudioPlugInPropertyTranslateUIDToDevice,
-                                                  kAudioDevicePropertyRelatedDevices,
-                                                  kAudioDevicePropertyClockDomain,
-                                                  kAudioObjectPropertyControlList,
-                                                  kAudioDevicePropertyPreferredChannelsForStereo,
-                                                  kAudioDevicePropertyDeviceCanBeDefaultDevice,
-                                                  kAudioDevicePropertyDeviceCanBeDefaultSystemDevice,
-                                                  kAudioDevicePropertyDeviceIsRunning,
-                                                  kAudioDevicePropertyIsHidden,
-                                                  kAudioDevicePropertyIcon,
-                                                  kAudioDevicePropertyDeviceIsAlive,
-                                                  kAudioDevicePropertyLatency,
-                                                  kAudioDevicePropertyModelUID,
-                                                  kAudioDevicePropertyAvailableNominalSampleRates,
-                                                  kAudioDevicePropertyNominalSampleRate,
-                                                  kAudioDevicePropertyZeroTimeStampPeriod,
-                                                  kAudioDevicePropertySafetyOffset,
-                                                  kAudioDevicePropertyPreferredChannelLayout,
-                                                  kAudioDevicePropertyStreams,
-                                                  kAudioDevicePropertyTransportType,
-                                                  kAudioDevicePropertyDeviceUID,
-                                                  kAudioStreamPropertyIsActive,
-                                                  kAudioStreamPropertyStartingChannel,
-                                                  kAudioStreamPropertyDirection,
-                                                  kAudioStreamPropertyTerminalType,
-                                                  kAudioStreamPropertyPhysicalFormat,
-                                                  kAudioStreamPropertyVirtualFormat,
-                                                  kAudioStreamPropertyAvailablePhysicalFormats,
-                                                  kAudioStreamPropertyAvailableVirtualFormats};
-
 AudioServerPlugInDriverRef driver()
 {
     static AudioServerPlugInDriverRef ref = [] {
@@ -103,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const UInt8 selectorPick = input.take<UInt8>();
     AudioObjectPropertyAddress address;
     address.mSelector = selectorPick < 200
-                            ? kSelectors[selectorPick % (sizeof kSelectors / sizeof kSelectors[0])]
+                            ? kAllSelectors[selectorPick % (sizeof kAllSelectors / sizeof kAllSelectors[0])]
                             : input.take<UInt32>();
     const UInt8 scopePick = input.take<UInt8>();
     const UInt32 scopes[] = {kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyScopeInput,
