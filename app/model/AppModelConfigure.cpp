@@ -1,0 +1,218 @@
+#include "app/audio/AudioRouteProbe.h"
+#include "app/audio/MacAudioRoute.h"
+#include "app/audio/VelkaroDevices.h"
+#include "app/common/AppError.h"
+#include "app/model/AppModel.h"
+#include "platform/hal/AudioHardware.h"
+#include "platform/workspace/Workspace.h"
+#include <QFileInfo>
+#include <QPointer>
+#include <QUrl>
+
+void AppModel::installNativeAudio()
+{
+    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone || m_observingRelay || m_macPreparing)
+        return;
+    if (!m_nativeAudioPackage || !QFileInfo(*m_nativeAudioPackage).isFile()) {
+        setError(QStringLiteral("L’installateur audio est absent de ce paquet. Utilisez la distribution "
+                                "complète Orlea 0.2."));
+        return;
+    }
+    // The system Installer takes over; the devices are noticed by the next refresh when they appear.
+    m_workspace.openUrl(QUrl::fromLocalFile(*m_nativeAudioPackage));
+}
+
+void AppModel::configureAll()
+{
+    if (m_configuringAll || m_busy || m_armed || m_preparingAudio || m_checkingAI || m_testingMicrophone ||
+        m_observingRelay)
+        return;
+    setSetupWaiting(false);
+    m_setupWaitTarget.clear();
+    setConfiguringAll(true);
+    QPointer<AppModel> self(this);
+    m_configureWait = m_scheduler.after(0, [self] {
+        if (self)
+            self->runConfiguration();
+    });
+}
+
+void AppModel::runConfiguration()
+{
+    refresh();
+    auto waitFor = [this](const QString& target, const QString& text) {
+        setConfigurationStatus(text);
+        setSetupWaiting(true);
+        m_setupWaitTarget = target;
+    };
+    if (!VelkaroDevices::pair(m_devices)) {
+        waitFor(QStringLiteral("driver"),
+                QStringLiteral("Installez le module audio dans la fenêtre macOS. Après un éventuel "
+                               "redémarrage, rouvrez cet assistant."));
+        setConfiguringAll(false);
+        installNativeAudio();
+        return;
+    }
+    if (!m_micAllowed) {
+        waitFor(QStringLiteral("microphone"),
+                QStringLiteral("Autorisez le microphone dans la fenêtre macOS. La vérification reprendra "
+                               "automatiquement."));
+        setConfiguringAll(false);
+        allowMicrophone();
+        return;
+    }
+    if (!m_accessibility) {
+        waitFor(
+            QStringLiteral("accessibility"),
+            QStringLiteral("Activez Orlea dans Accessibilité. La vérification reprendra automatiquement."));
+        setConfiguringAll(false);
+        allowAccessibility();
+        return;
+    }
+    if (!m_keyPresent) {
+        setConfigurationStatus(
+            QStringLiteral("Saisissez votre clé OpenAI une fois, puis cliquez sur Suivant."));
+        setConfiguringAll(false);
+        return;
+    }
+    if (!m_aiVerified) {
+        setConfigurationStatus(QStringLiteral("Vérification de la connexion OpenAI…"));
+        verifyAI(false);
+        waitWhile([this] { return m_checkingAI; }, [this] { configureAfterAICheck(); });
+        return;
+    }
+    configureAudio();
+}
+
+void AppModel::waitWhile(std::function<bool()> working, std::function<void()> next)
+{
+    if (!working()) {
+        next();
+        return;
+    }
+    QPointer<AppModel> self(this);
+    m_configureWait = m_scheduler.after(0.1, [self, working = std::move(working), next = std::move(next)] {
+        if (self)
+            self->waitWhile(working, next);
+    });
+}
+
+void AppModel::configureAfterAICheck()
+{
+    if (!m_aiVerified) {
+        setConfigurationStatus(QStringLiteral("Connexion IA à corriger : ") + m_aiStatus);
+        setConfiguringAll(false);
+        return;
+    }
+    configureAudio();
+}
+
+void AppModel::configureAudio()
+{
+    if (!m_routingConfirmed) {
+        setConfigurationStatus(
+            QStringLiteral("Configuration et test des circuits audio et de l’enregistrement…"));
+        prepareNativeAudio();
+        waitWhile([this] { return m_preparingAudio; },
+                  [this] {
+                      if (!m_routingConfirmed) {
+                          setConfigurationStatus(QStringLiteral("Configuration audio à corriger. ") +
+                                                 m_error.value_or(m_nativeAudioStatus));
+                          setConfiguringAll(false);
+                          return;
+                      }
+                      configureAfterAudio();
+                  });
+        return;
+    }
+    configureAfterAudio();
+}
+
+void AppModel::configureAfterAudio()
+{
+    if (!m_macAudioVerified) {
+        setConfigurationStatus(QStringLiteral("Vérification du micro et des haut-parleurs du Mac…"));
+        try {
+            verifyMacAudio(false);
+        } catch (const AppError& failure) {
+            setError(failure.localizedDescription());
+            setConfigurationStatus(QStringLiteral("Audio du Mac à corriger : ") +
+                                   failure.localizedDescription());
+            setConfiguringAll(false);
+            return;
+        }
+    }
+    const QStringList issues = readinessIssues();
+    setConfigurationStatus(issues.isEmpty()
+                               ? QStringLiteral("Réglages vérifiés. Dernière étape : un appel test.")
+                               : QStringLiteral("Une vérification reste nécessaire : ") +
+                                     issues.join(QStringLiteral(", ")));
+    setConfiguringAll(false);
+}
+
+void AppModel::resumeSetupIfReady()
+{
+    if (!m_showSetupAssistant || !m_setupWaiting || setupWorking() || m_busy || m_armed)
+        return;
+    refresh();
+    const bool done = (m_setupWaitTarget == QLatin1String("driver") && VelkaroDevices::pair(m_devices)) ||
+                      (m_setupWaitTarget == QLatin1String("microphone") && m_micAllowed) ||
+                      (m_setupWaitTarget == QLatin1String("accessibility") && m_accessibility);
+    if (done)
+        configureAll();
+}
+
+void AppModel::verifyMacAudio(bool keepRoute)
+{
+    setMacAudioVerified(false);
+    setAudioProbeActive(true);
+    setProbeLevels({});
+    auto settle = [this] {
+        setAudioProbeActive(false);
+        setProbeLevels({});
+    };
+    try {
+        m_macRoute->prepare(m_devices);
+    } catch (const AppError&) {
+        settle();
+        throw;
+    }
+    m_probeTiming.wait(300);
+    refresh();
+    std::optional<SoundDevice> input;
+    std::optional<SoundDevice> output;
+    try {
+        const AudioObjectID defaultInput = m_macRoute->readSystem(kAudioHardwarePropertyDefaultInputDevice);
+        const AudioObjectID defaultOutput = m_macRoute->readSystem(kAudioHardwarePropertyDefaultOutputDevice);
+        for (const SoundDevice& device : m_devices) {
+            if (!input && device.id == defaultInput && device.input)
+                input = device;
+            if (!output && device.id == defaultOutput && device.output)
+                output = device;
+        }
+    } catch (const AppError&) {
+        // An unreadable default is a missing one.
+    }
+    if (!input || !output) {
+        m_macRoute->restore();
+        settle();
+        throw AppError(QStringLiteral("Micro ou haut-parleurs du Mac indisponibles."));
+    }
+    setStatus(QStringLiteral("Vérification de l’audio du Mac…"));
+    try {
+        AudioRouteProbe probe(m_hardware, m_probeTiming);
+        probe.runMac(input->id, output->id, [this](const QString& text, double raw, double converted) {
+            setProbeLevels({raw, converted});
+            setStatus(text);
+            setConfigurationStatus(text);
+        });
+    } catch (const AppError&) {
+        m_macRoute->restore();
+        settle();
+        throw;
+    }
+    setMacAudioVerified(true);
+    if (!keepRoute)
+        m_macRoute->restore();
+    settle();
+}

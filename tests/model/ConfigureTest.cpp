@@ -1,0 +1,124 @@
+#include "app/audio/VelkaroDevices.h"
+#include "tests/model/ModelTestSupport.h"
+
+#include <cstdlib>
+
+namespace {
+
+QString packagePath()
+{
+    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
+    return QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
+                                  "/lib/VelkaroAudio-0.2.0.pkg");
+}
+
+class ConfigureTest : public ModelTest {
+protected:
+    std::unique_ptr<AppModel> makeModel(std::optional<QString> package)
+    {
+        Platform services = platform();
+        services.nativeAudioPackage = std::move(package);
+        return std::make_unique<AppModel>(services);
+    }
+    // Long enough for the configuration task and a monitoring tick.
+    void settle(double seconds = 1.5)
+    {
+        mac.advance(seconds);
+        pumpEvents();
+    }
+};
+
+TEST_F(ConfigureTest, InstallNativeAudioOpensThePackageOrSaysItIsMissing)
+{
+    mac.setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    {
+        auto model = makeModel(std::nullopt);
+        model->installNativeAudio();
+        EXPECT_EQ(model->error().value_or(QString()),
+                  QStringLiteral("L’installateur audio est absent de ce paquet. Utilisez la distribution "
+                                 "complète Orlea 0.2."));
+        EXPECT_TRUE(mac.pendingPackages().isEmpty());
+    }
+    {
+        auto model = makeModel(packagePath());
+        model->setArmed(true);
+        model->installNativeAudio();
+        EXPECT_TRUE(mac.pendingPackages().isEmpty()) << "armed: the guard must stop it";
+        model->setArmed(false);
+        model->installNativeAudio();
+        EXPECT_FALSE(model->error().has_value());
+        ASSERT_EQ(mac.pendingPackages().size(), 1) << "the package must reach the Installer";
+        EXPECT_TRUE(mac.pendingPackages().first().endsWith(QStringLiteral("VelkaroAudio-0.2.0.pkg")));
+    }
+}
+
+TEST_F(ConfigureTest, ConfigureAllWaitsForEachMacActionAndResumesOnItsOwn)
+{
+    mac.setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    auto model = makeModel(packagePath());
+    model->setShowSetupAssistant(true);
+
+    model->configureAll();
+    EXPECT_TRUE(model->configuringAll());
+    settle();
+    EXPECT_FALSE(model->configuringAll());
+    EXPECT_TRUE(model->setupWaiting());
+    EXPECT_EQ(model->setupWaitTarget(), QStringLiteral("driver"));
+    EXPECT_EQ(
+        model->configurationStatus(),
+        QStringLiteral("Installez le module audio dans la fenêtre macOS. Après un éventuel redémarrage, "
+                       "rouvrez cet assistant."));
+    ASSERT_EQ(mac.pendingPackages().size(), 1) << "configureAll must open the installer package";
+
+    // Ticks while the Installer waits change nothing.
+    settle(3);
+    EXPECT_EQ(model->setupWaitTarget(), QStringLiteral("driver"));
+    EXPECT_EQ(mac.pendingPackages().size(), 1) << "waiting must not reopen the package";
+
+    ASSERT_TRUE(mac.runInstaller().has_value());
+    settle(2.5);
+    EXPECT_TRUE(VelkaroDevices::pair(model->devices()).has_value());
+    EXPECT_EQ(model->setupWaitTarget(), QStringLiteral("microphone"));
+    EXPECT_EQ(model->configurationStatus(),
+              QStringLiteral("Autorisez le microphone dans la fenêtre macOS. La vérification reprendra "
+                             "automatiquement."));
+
+    // Closed assistant: no resumption even once the permission is granted.
+    model->setShowSetupAssistant(false);
+    ASSERT_TRUE(mac.answerMicrophoneDialog(true));
+    settle(2.5);
+    EXPECT_EQ(model->setupWaitTarget(), QStringLiteral("microphone")) << "must not resume while closed";
+
+    model->setShowSetupAssistant(true);
+    settle(2.5);
+    EXPECT_TRUE(model->micAllowed());
+    EXPECT_EQ(model->setupWaitTarget(), QStringLiteral("accessibility"));
+    EXPECT_EQ(model->configurationStatus(),
+              QStringLiteral("Activez Orlea dans Accessibilité. La vérification reprendra automatiquement."));
+    EXPECT_TRUE(mac.shownPrivacyPages().contains(sim::PrivacyPage::Accessibility));
+
+    mac.setAccessibilityTrusted(true);
+    settle(2.5);
+    EXPECT_FALSE(model->setupWaiting());
+    EXPECT_TRUE(model->setupWaitTarget().isEmpty());
+    EXPECT_FALSE(model->configuringAll());
+    EXPECT_EQ(model->configurationStatus(),
+              QStringLiteral("Saisissez votre clé OpenAI une fois, puis cliquez sur Suivant."));
+}
+
+TEST_F(ConfigureTest, ConfigureAllDoesNothingWhileBusyOrArmed)
+{
+    auto model = makeModel(packagePath());
+    const QString before = model->configurationStatus();
+    model->setBusy(true);
+    model->configureAll();
+    model->setBusy(false);
+    model->setArmed(true);
+    model->configureAll();
+    settle();
+    EXPECT_FALSE(model->configuringAll());
+    EXPECT_EQ(model->configurationStatus(), before);
+    EXPECT_TRUE(mac.installations().isEmpty());
+}
+
+} // namespace
