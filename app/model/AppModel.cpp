@@ -99,6 +99,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
         m_defaults.setString(SettingsKey::company, m_company);
     }
 
+    m_setupSessionStart = secondsSinceReferenceDate(m_clock.now());
     refresh();
     m_history.load();
     wireRealtime();

@@ -248,6 +248,14 @@ public:
     const QString& setupWaitTarget() const { return m_setupWaitTarget; }
     // Checks the Mac's own microphone and speakers; throws AppError. `keepRoute` leaves them selected.
     void verifyMacAudio(bool keepRoute);
+    // Five seconds on the built-in microphone; the verdict goes to `microphoneStatus`.
+    void testMicrophone();
+    // Dials `outgoingNumber` through the Phone app after checking it and the setup.
+    void dialTestNumber();
+    // The newest call of this run in which both the AI and the caller spoke, with its recording when
+    // recording is on.
+    std::optional<CallRecord> validationCandidate() const;
+    void confirmTestCall();
     // Proves both virtual circuits, then selects them in the Phone app.
     void prepareNativeAudio();
     void resetPhoneAudio();
@@ -335,6 +343,7 @@ private:
     bool m_startupAssistantPresented = false;
     QString m_validatedSetup;
     QString m_setupWaitTarget;
+    double m_setupSessionStart = 0;
     std::optional<QString> m_nativeAudioPackage;
     TaskHandle m_configureWait;
 

@@ -1,7 +1,9 @@
 #include "app/audio/AudioRouteProbe.h"
 #include "app/audio/MacAudioRoute.h"
+#include "app/audio/MicrophoneProbe.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/AppError.h"
+#include "app/common/AppPaths.h"
 #include "app/model/AppModel.h"
 #include "platform/hal/AudioHardware.h"
 #include "platform/workspace/Workspace.h"
@@ -215,4 +217,130 @@ void AppModel::verifyMacAudio(bool keepRoute)
     if (!keepRoute)
         m_macRoute->restore();
     settle();
+}
+
+void AppModel::testMicrophone()
+{
+    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone)
+        return;
+    refresh();
+    if (!m_micAllowed) {
+        setError(QStringLiteral("Autorisez d’abord le microphone."));
+        return;
+    }
+    std::optional<SoundDevice> builtIn;
+    for (const SoundDevice& device : m_devices) {
+        if (device.input && (device.name.contains(QLatin1String("MacBook")) ||
+                             device.name.contains(QLatin1String("Built-in")))) {
+            builtIn = device;
+            break;
+        }
+    }
+    if (!builtIn) {
+        setError(QStringLiteral("Microphone intégré introuvable. Ce test est facultatif pour les appels "
+                                "utilisant notre module virtuel."));
+        return;
+    }
+    setTestingMicrophone(true);
+    setMicrophoneStatus(QStringLiteral("Parlez pendant cinq secondes…"));
+    QPointer<AppModel> self(this);
+    const AudioObjectID deviceID = builtIn->id;
+    m_scheduler.after(0, [self, deviceID] {
+        if (!self)
+            return;
+        try {
+            MicrophoneProbe probe(self->m_hardware, self->m_probeTiming);
+            const bool heard = probe.run(deviceID, [self](double level) {
+                if (self)
+                    self->setMicrophoneLevel(level);
+            });
+            self->setMicrophoneStatus(heard ? QStringLiteral("Le microphone capte du son")
+                                            : QStringLiteral("Aucun son détecté : parlez plus près et "
+                                                             "vérifiez le microphone"));
+        } catch (const AppError& failure) {
+            self->setMicrophoneStatus(failure.localizedDescription());
+        }
+        self->setTestingMicrophone(false);
+        self->setMicrophoneLevel(0);
+    });
+}
+
+void AppModel::dialTestNumber()
+{
+    if (m_busy || m_armed)
+        return;
+    const QString typed = m_outgoingNumber.trimmed();
+    static const QString kAllowed = QStringLiteral("+0123456789 .()-");
+    bool wellFormed = !typed.isEmpty();
+    for (const QChar c : typed)
+        wellFormed = wellFormed && kAllowed.contains(c);
+    if (!wellFormed) {
+        setOutgoingStatus(QStringLiteral("Saisissez un numéro de téléphone valide."));
+        return;
+    }
+    QString cleaned;
+    int digits = 0;
+    for (const QChar c : typed) {
+        if (c.isDigit()) {
+            cleaned += c;
+            ++digits;
+        } else if (c == QLatin1Char('+')) {
+            cleaned += c;
+        }
+    }
+    const QUrl url(QStringLiteral("tel:") + cleaned);
+    if (digits < 8 || digits > 15 || cleaned.count(QLatin1Char('+')) > 1 || cleaned.lastIndexOf('+') > 0 ||
+        !url.isValid()) {
+        setOutgoingStatus(QStringLiteral("Saisissez un numéro complet, avec l’indicatif si nécessaire."));
+        return;
+    }
+    try {
+        validate(true);
+    } catch (const AppError& failure) {
+        setError(failure.localizedDescription());
+        return;
+    }
+    setOutgoingStatus(m_workspace.openUrl(url)
+                          ? QStringLiteral("Confirmez l’appel dans Téléphone si macOS le demande. Quand la "
+                                           "personne décroche, cliquez sur Brancher l’IA.")
+                          : QStringLiteral("Impossible d’ouvrir le numéro. Composez-le dans Téléphone."));
+}
+
+std::optional<CallRecord> AppModel::validationCandidate() const
+{
+    // The history keeps the newest first.
+    for (const CallRecord& record : records()) {
+        if (record.kind != QLatin1String("Appel") || record.date < m_setupSessionStart)
+            continue;
+        bool aiSpoke = false;
+        bool callerSpoke = false;
+        for (const TranscriptLine& line : record.transcript) {
+            aiSpoke =
+                aiSpoke || line.speaker == QLatin1String("Orlea") || line.speaker == QLatin1String("Velkaro");
+            callerSpoke = callerSpoke || line.speaker == QLatin1String("Interlocuteur");
+        }
+        if (!aiSpoke || !callerSpoke)
+            continue;
+        if (m_recordingEnabled) {
+            // Only a bare name inside the Recordings folder counts: never a path leading elsewhere.
+            const QString file = record.recordingFile.value_or(QString());
+            if (file.isEmpty() || QFileInfo(file).fileName() != file ||
+                !QFileInfo(AppPaths::recordingsFolder() + QLatin1Char('/') + file).isFile())
+                continue;
+        }
+        return record;
+    }
+    return std::nullopt;
+}
+
+void AppModel::confirmTestCall()
+{
+    if (!readinessIssues().isEmpty() || m_busy)
+        return;
+    const std::optional<CallRecord> candidate = validationCandidate();
+    if (!candidate)
+        return;
+    setValidatedCallID(candidate->id);
+    m_validatedSetup = setupSignature();
+    setConfigurationStatus(QStringLiteral("Configuration terminée · 100 %"));
 }

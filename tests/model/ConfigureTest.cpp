@@ -122,3 +122,51 @@ TEST_F(ConfigureTest, ConfigureAllDoesNothingWhileBusyOrArmed)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ConfigureTest, DialTestNumberChecksTheNumberBeforeTheSetup)
+{
+    auto model = makeModel(std::nullopt);
+    const QString invalid = QStringLiteral("Saisissez un numéro de téléphone valide.");
+    const QString incomplete = QStringLiteral("Saisissez un numéro complet, avec l’indicatif si nécessaire.");
+    const struct {
+        const char* typed;
+        QString status;
+    } cases[] = {
+        {"", invalid},
+        {"06 12 34 5a 78", invalid},
+        {"06 12 345", incomplete},
+        {"0+6 12 34 56 78", incomplete},
+        {"++33 6 12 34 56 78", incomplete},
+        {"+33 6 12 34 56 78 12 34 56 78", incomplete},
+    };
+    for (const auto& c : cases) {
+        model->setOutgoingStatus(QString());
+        model->setOutgoingNumber(QString::fromUtf8(c.typed));
+        model->dialTestNumber();
+        EXPECT_EQ(model->outgoingStatus(), c.status) << "number: " << c.typed;
+    }
+    // A well-formed number still needs the setup: the microphone is not allowed on a fresh Mac.
+    model->setOutgoingStatus(QString());
+    model->setOutgoingNumber(QStringLiteral(" +33 6 12 34 56 78 "));
+    model->dialTestNumber();
+    EXPECT_TRUE(model->outgoingStatus().isEmpty());
+    EXPECT_EQ(model->error().value_or(QString()),
+              QStringLiteral("Autorisez le microphone dans Réglages système → Confidentialité et sécurité."));
+}
+
+TEST_F(ConfigureTest, TestMicrophoneNeedsThePermissionAndNoCandidateOnAFreshRun)
+{
+    auto model = makeModel(std::nullopt);
+    model->testMicrophone();
+    EXPECT_FALSE(model->testingMicrophone());
+    EXPECT_EQ(model->error().value_or(QString()), QStringLiteral("Autorisez d’abord le microphone."));
+
+    model->addDemo();
+    EXPECT_FALSE(model->validationCandidate().has_value()) << "a demonstration record is no test call";
+    model->confirmTestCall();
+    EXPECT_FALSE(model->validatedCallID().has_value());
+}
+
+} // namespace
