@@ -250,6 +250,8 @@ public:
     void verifyMacAudio(bool keepRoute);
     // Five seconds on the built-in microphone; the verdict goes to `microphoneStatus`.
     void testMicrophone();
+    // Readies the Mac conversation test: the AI check, then the Mac audio check while its window is open.
+    void prepareMacAssistant();
     // Dials `outgoingNumber` through the Phone app after checking it and the setup.
     void dialTestNumber();
     // The newest call of this run in which both the AI and the caller spoke, with its recording when

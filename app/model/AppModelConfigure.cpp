@@ -344,3 +344,57 @@ void AppModel::confirmTestCall()
     m_validatedSetup = setupSignature();
     setConfigurationStatus(QStringLiteral("Configuration terminée · 100 %"));
 }
+
+void AppModel::prepareMacAssistant()
+{
+    if (m_macPreparing || m_busy || m_armed || setupWorking())
+        return;
+    refresh();
+    setMacAudioVerified(false);
+    setError(std::nullopt);
+    if (!m_micAllowed) {
+        allowMicrophone();
+        return;
+    }
+    if (!m_keyPresent)
+        return;
+    setMacPreparing(true);
+    QPointer<AppModel> self(this);
+    m_scheduler.after(0, [self] {
+        if (!self)
+            return;
+        auto checkAudio = [self] {
+            if (!self)
+                return;
+            if (!self->m_aiVerified) {
+                // The check has set the error.
+                self->setMacPreparing(false);
+                return;
+            }
+            if (self->m_macAssistantOpen) {
+                try {
+                    self->verifyMacAudio(true);
+                    if (self->m_macAssistantOpen)
+                        self->setStatus(QStringLiteral("Audio du Mac vérifié · prêt à discuter"));
+                    else
+                        self->m_macRoute->restore();
+                } catch (const AppError& failure) {
+                    try {
+                        self->m_macRoute->restore();
+                    } catch (const AppError&) {
+                        // The check's failure is the one the user needs to read.
+                    }
+                    self->setError(failure.localizedDescription());
+                    self->setStatus(QStringLiteral("Audio du Mac à corriger"));
+                }
+            }
+            self->setMacPreparing(false);
+        };
+        if (!self->m_aiVerified) {
+            self->verifyAI(false);
+            self->waitWhile([self] { return self && self->m_checkingAI; }, checkAudio);
+            return;
+        }
+        checkAudio();
+    });
+}

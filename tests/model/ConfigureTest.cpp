@@ -170,3 +170,29 @@ TEST_F(ConfigureTest, TestMicrophoneNeedsThePermissionAndNoCandidateOnAFreshRun)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ConfigureTest, MacAssistantAsksForTheMicrophoneFirstAndMicrophoneCheckHearsSilence)
+{
+    auto model = makeModel(std::nullopt);
+    model->prepareMacAssistant();
+    EXPECT_FALSE(model->macPreparing()) << "no microphone permission: nothing to prepare";
+    ASSERT_TRUE(mac.answerMicrophoneDialog(true)) << "prepareMacAssistant must ask for the microphone";
+    settle();
+    EXPECT_TRUE(model->micAllowed());
+
+    model->prepareMacAssistant();
+    EXPECT_FALSE(model->macPreparing()) << "no key: stops silently";
+
+    model->testMicrophone();
+    EXPECT_TRUE(model->testingMicrophone());
+    EXPECT_EQ(model->microphoneStatus(), QStringLiteral("Parlez pendant cinq secondes…"));
+    settle(7);
+    EXPECT_FALSE(model->testingMicrophone());
+    EXPECT_EQ(model->microphoneLevel(), 0.0);
+    EXPECT_EQ(model->microphoneStatus(),
+              QStringLiteral("Aucun son détecté : parlez plus près et vérifiez le microphone"));
+}
+
+} // namespace
