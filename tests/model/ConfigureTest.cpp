@@ -1,4 +1,6 @@
 #include "app/audio/VelkaroDevices.h"
+#include "app/common/Clock.h"
+#include "app/records/CallRecord.h"
 #include "tests/model/ModelTestSupport.h"
 
 #include <cstdlib>
@@ -193,6 +195,46 @@ TEST_F(ConfigureTest, MacAssistantAsksForTheMicrophoneFirstAndMicrophoneCheckHea
     EXPECT_EQ(model->microphoneLevel(), 0.0);
     EXPECT_EQ(model->microphoneStatus(),
               QStringLiteral("Aucun son détecté : parlez plus près et vérifiez le microphone"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ConfigureTest, TestCallCandidateNeedsBothVoicesThisRunAndItsRecording)
+{
+    auto model = makeModel(std::nullopt);
+    mac.advance(2);
+    auto call = [this](const QString& kind, bool callerSpoke) {
+        CallRecord record;
+        record.id = QUuid::createUuid();
+        record.date = secondsSinceReferenceDate(mac.clock().now());
+        record.caller = QStringLiteral("06 12 34 56 78");
+        record.kind = kind;
+        record.transcript << TranscriptLine::make(QStringLiteral("Orlea"), QStringLiteral("Bonjour"));
+        if (callerSpoke)
+            record.transcript << TranscriptLine::make(QStringLiteral("Interlocuteur"), QStringLiteral("Oui"));
+        return record;
+    };
+    CallRecord before = call(QStringLiteral("Appel"), true);
+    before.date -= 60; // before this run began
+    model->history().insert(before);
+    model->history().insert(call(QStringLiteral("Essai"), true));
+    model->history().insert(call(QStringLiteral("Appel"), false));
+    model->setRecordingEnabled(false);
+    EXPECT_FALSE(model->validationCandidate().has_value());
+
+    CallRecord good = call(QStringLiteral("Appel"), true);
+    model->history().insert(good);
+    ASSERT_TRUE(model->validationCandidate().has_value());
+    EXPECT_EQ(model->validationCandidate()->id, good.id);
+
+    model->setRecordingEnabled(true);
+    EXPECT_FALSE(model->validationCandidate().has_value()) << "recording on: the call has no recording";
+    CallRecord escaping = call(QStringLiteral("Appel"), true);
+    escaping.recordingFile = QStringLiteral("../Velkaro.json");
+    model->history().insert(escaping);
+    EXPECT_FALSE(model->validationCandidate().has_value()) << "a path is not a bare recording name";
 }
 
 } // namespace
