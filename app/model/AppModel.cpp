@@ -69,6 +69,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
       m_accessibilityService(platform.accessibility), m_workspace(platform.workspace),
       m_hardware(platform.hardware), m_clipboard(platform.clipboard), m_savePanel(platform.savePanel),
       m_revealer(platform.revealer), m_probeTiming(platform.probeTiming),
+      m_nativeAudioPackage(platform.nativeAudioPackage),
       m_history(platform.clock, [this](const QString& message) { setError(message); }),
       m_cooldownUntil(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {
@@ -98,6 +99,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
         m_defaults.setString(SettingsKey::company, m_company);
     }
 
+    m_setupSessionStart = secondsSinceReferenceDate(m_clock.now());
     refresh();
     m_history.load();
     wireRealtime();
@@ -118,6 +120,7 @@ AppModel::~AppModel()
     m_timer.cancel();
     m_timeout.cancel();
     m_connectionTimeout.cancel();
+    m_configureWait.cancel();
     if (m_sleepObserver >= 0)
         m_workspace.removeWillSleepObserver(m_sleepObserver);
     // The members go one by one from here on: nothing may call back into a half-destroyed model.

@@ -56,6 +56,8 @@ struct Platform {
     FileRevealer& revealer;
     // How the route probe waits; tests step the simulated Mac instead of the event loop.
     ProbeTiming probeTiming = ProbeTiming::system();
+    // The driver's installer package among the application's resources; absent from a partial build.
+    std::optional<QString> nativeAudioPackage;
 };
 
 // A published field: a getter, and a setter that notifies the views (once per event-loop turn) only
@@ -236,6 +238,26 @@ public:
     void allowMicrophone();
     void allowAccessibility();
     void verifyPermissions();
+    // Opens the driver's installer package; the user finishes in the system Installer.
+    void installNativeAudio();
+    // Runs the setup checks in order and stops at the first one the user must act on.
+    void configureAll();
+    // On each tick: runs `configureAll` again once the macOS action it waits for is done.
+    void resumeSetupIfReady();
+    // "driver", "microphone" or "accessibility" while `configureAll` waits for the user; empty otherwise.
+    const QString& setupWaitTarget() const { return m_setupWaitTarget; }
+    // Checks the Mac's own microphone and speakers; throws AppError. `keepRoute` leaves them selected.
+    void verifyMacAudio(bool keepRoute);
+    // Five seconds on the built-in microphone; the verdict goes to `microphoneStatus`.
+    void testMicrophone();
+    // Readies the Mac conversation test: the AI check, then the Mac audio check while its window is open.
+    void prepareMacAssistant();
+    // Dials `outgoingNumber` through the Phone app after checking it and the setup.
+    void dialTestNumber();
+    // The newest call of this run in which both the AI and the caller spoke, with its recording when
+    // recording is on.
+    std::optional<CallRecord> validationCandidate() const;
+    void confirmTestCall();
     // Proves both virtual circuits, then selects them in the Phone app.
     void prepareNativeAudio();
     void resetPhoneAudio();
@@ -299,6 +321,12 @@ private:
     void superviseSession();
     void openPrivacyPage(const char* url);
     void runNativeAudioPreparation();
+    void runConfiguration();
+    // Polls every 100 ms while `working` holds, then runs `next`; gives up when the model is gone.
+    void waitWhile(std::function<bool()> working, std::function<void()> next);
+    void configureAfterAICheck();
+    void configureAudio();
+    void configureAfterAudio();
     void watchRelay(const QDateTime& now);
     void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
     const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
@@ -316,6 +344,10 @@ private:
     ProbeTiming m_probeTiming;
     bool m_startupAssistantPresented = false;
     QString m_validatedSetup;
+    QString m_setupWaitTarget;
+    double m_setupSessionStart = 0;
+    std::optional<QString> m_nativeAudioPackage;
+    TaskHandle m_configureWait;
 
     QString m_inputUID;
     QString m_outputUID;

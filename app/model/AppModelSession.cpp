@@ -262,6 +262,7 @@ void AppModel::hangUp()
 
 void AppModel::tick()
 {
+    resumeSetupIfReady();
     setAccessibility(m_accessibilityService.isProcessTrusted());
     watchRelay(m_clock.now());
     if (m_busy) {

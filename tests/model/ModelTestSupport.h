@@ -63,7 +63,7 @@ protected:
                         mac.clock(),     mac.scheduler(),
                         defaults,        clipboard,
                         savePanel,       revealer,
-                        timing};
+                        timing,          std::nullopt};
     }
     std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(platform()); }
 };
