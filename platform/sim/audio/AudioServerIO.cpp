@@ -44,8 +44,7 @@ OSStatus AudioServer::destroyIOProcID(AudioObjectID id, hal::IOProcID procID)
     Device* found = device(id);
     if (found == nullptr)
         return kAudioHardwareBadDeviceError;
-    const auto it = std::find_if(found->procs.begin(), found->procs.end(),
-                                 [&](const auto& proc) { return proc->id == procID && !proc->destroyed; });
+    const auto it = found->liveProc(procID);
     if (it == found->procs.end())
         return kAudioHardwareIllegalOperationError;
     if ((*it)->running)
@@ -68,8 +67,7 @@ OSStatus AudioServer::start(AudioObjectID id, hal::IOProcID procID)
     Device* found = device(id);
     if (found == nullptr)
         return kAudioHardwareBadDeviceError;
-    const auto it = std::find_if(found->procs.begin(), found->procs.end(),
-                                 [&](const auto& proc) { return proc->id == procID && !proc->destroyed; });
+    const auto it = found->liveProc(procID);
     if (it == found->procs.end())
         return kAudioHardwareIllegalOperationError;
     if ((*it)->running)
@@ -90,8 +88,7 @@ OSStatus AudioServer::stop(AudioObjectID id, hal::IOProcID procID)
     Device* found = device(id);
     if (found == nullptr)
         return kAudioHardwareBadDeviceError;
-    const auto it = std::find_if(found->procs.begin(), found->procs.end(),
-                                 [&](const auto& proc) { return proc->id == procID && !proc->destroyed; });
+    const auto it = found->liveProc(procID);
     if (it == found->procs.end())
         return kAudioHardwareIllegalOperationError;
     if (!(*it)->running)

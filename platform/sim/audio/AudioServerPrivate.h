@@ -4,6 +4,8 @@
 
 #include "platform/sim/audio/AudioServer.h"
 
+#include <algorithm>
+
 namespace sim {
 
 struct AudioServer::PlugIn {
@@ -48,6 +50,13 @@ struct AudioServer::Device {
 
     std::vector<std::unique_ptr<Proc>> procs;
     UInt32 runningProcs = 0;
+
+    // The live (not yet destroyed) proc with that id, or procs.end().
+    auto liveProc(hal::IOProcID procID)
+    {
+        return std::find_if(procs.begin(), procs.end(),
+                            [&](const auto& proc) { return proc->id == procID && !proc->destroyed; });
+    }
     int cycling = 0;
 
     // The device clock: where the next cycle starts, and the zero time stamp it is anchored to.
