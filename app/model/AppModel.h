@@ -292,6 +292,9 @@ public:
     void takeCurrentCall();
     void joinActiveCall();
     void hangUp();
+    // Before the process exits: ends and saves a conversation in progress, then calls `done` once its
+    // recording is written or `maxWaitSeconds` have passed. Calls `done` at once when idle.
+    void finishBeforeQuit(double maxWaitSeconds, std::function<void()> done);
 
     // --- monitoring loop
     void tick();

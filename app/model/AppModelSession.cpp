@@ -518,3 +518,9 @@ QString AppModel::macTestRoute() const
            nameOf(kAudioHardwarePropertyDefaultOutputDevice, false)
                .value_or(QStringLiteral("Sortie indisponible"));
 }
+
+void AppModel::finishBeforeQuit(double, std::function<void()> done)
+{
+    finish();
+    done();
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QStringList>
+
+// The three ways `orlea` runs; each returns the process exit code.
+// The window on the simulated Mac with the stand-in AI and the "Simulateur" window.
+int runDesktop(int argc, char** argv);
+// One complete call without a window, printing what happens (`--demo --call-once`).
+int runHeadlessDemo(int argc, char** argv);
+// Every page and sheet, empty and populated, to PNG files in `folder` (`--screenshots DIR`).
+int runScreenshots(int argc, char** argv, const QString& folder);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QDialog>
+
+class AppModel;
+
+// The voice style and equaliser sheet, "Votre voix, à votre goût".
+class VoiceSettingsWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit VoiceSettingsWindow(AppModel& model, QWidget* parent = nullptr);
+
+    // Re-reads what it shows from the model (connected to the model's coalesced `changed()`).
+    void refresh();
+
+private:
+    AppModel& m_model;
+};
