@@ -15,3 +15,8 @@ VoiceSettingsWindow::VoiceSettingsWindow(AppModel& model, QWidget* parent) : QDi
 }
 
 void VoiceSettingsWindow::refresh() {}
+
+VoiceSettingsLauncher::VoiceSettingsLauncher(AppModel& model, QWidget* parent)
+    : QPushButton(QStringLiteral("Régler la voix et l’égaliseur"), parent), m_model(model)
+{
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPushButton>
 
 class AppModel;
 
@@ -12,6 +13,16 @@ public:
 
     // Re-reads what it shows from the model (connected to the model's coalesced `changed()`).
     void refresh();
+
+private:
+    AppModel& m_model;
+};
+
+// The button "Régler la voix et l’égaliseur" that presents `VoiceSettingsWindow` over its own window.
+class VoiceSettingsLauncher : public QPushButton {
+    Q_OBJECT
+public:
+    explicit VoiceSettingsLauncher(AppModel& model, QWidget* parent = nullptr);
 
 private:
     AppModel& m_model;
