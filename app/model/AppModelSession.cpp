@@ -479,8 +479,10 @@ void AppModel::startTest()
 {
     if (m_busy || m_armed || setupWorking())
         return;
-    if (!m_macAudioVerified)
+    if (!m_macAudioVerified) {
+        prepareMacAssistant();
         return;
+    }
     setError(std::nullopt);
     refresh();
     try {

@@ -358,6 +358,12 @@ TEST_F(SessionTest, TheMacTestTalksThroughTheBuiltInDevicesAndPutsTheRouteBack)
 {
     model->startTest();
     EXPECT_FALSE(model->busy()) << "the Mac audio check must pass first";
+    EXPECT_TRUE(model->macPreparing()) << "the Mac check opens instead";
+    for (int step = 0; step < 100 && model->macPreparing(); ++step) {
+        waitFor([&] { return !model->checkingAI(); });
+        advance(0.1);
+    }
+    ASSERT_FALSE(model->macPreparing());
 
     model->setMacAudioVerified(true);
     model->refresh();

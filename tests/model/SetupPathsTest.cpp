@@ -1,0 +1,225 @@
+#include "tests/model/ConfiguredMacTest.h"
+
+#include "platform/sim/mac/PhoneCallAudio.h"
+
+namespace {
+
+const QString kSilentAI =
+    QStringLiteral("L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet.");
+const QString kMacCheckStatus = QStringLiteral("Vérification du micro et des haut-parleurs du Mac…");
+
+class SetupPathsTest : public ConfiguredMacTest {
+protected:
+    // The person at the Mac speaks during the Mac audio check.
+    void macUserSpeaks() { mac.setMacMicrophoneSound(sim::toneVoice(330, 0.3f)); }
+
+    bool stepsAre(const QList<bool>& expected) { return model->setupSteps() == expected; }
+
+    static std::string text(const QList<bool>& steps)
+    {
+        std::string out;
+        for (bool done : steps)
+            out += done ? '1' : '0';
+        return out;
+    }
+};
+
+TEST_F(SetupPathsTest, AnAICheckAgainstASilentServiceFailsAfterFifteenSecondsAndALateAnswerChangesNothing)
+{
+    setAnsweringChecks(false);
+    ai.setConfirmsSessions(false);
+    model->verifyAI(false);
+    EXPECT_TRUE(model->checkingAI());
+    EXPECT_FALSE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), "Vérification de la connexion…");
+    ASSERT_TRUE(waitFor([&] { return sessionUpdates() == 1; })) << "the check must reach the service";
+    EXPECT_EQ(ai.received(QStringLiteral("session.update"))
+                  .first()["session"]
+                  .toObject()["instructions"]
+                  .toString(),
+              "Vérification de connexion. Ne génère aucune réponse.");
+
+    advance(14.5);
+    EXPECT_TRUE(model->checkingAI()) << "still waiting before 15 seconds";
+    advance(1.0);
+    EXPECT_FALSE(model->checkingAI());
+    EXPECT_FALSE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), kSilentAI);
+    EXPECT_EQ(model->error(), std::optional<QString>(kSilentAI));
+    EXPECT_FALSE(model->armed());
+    EXPECT_TRUE(waitFor([&] { return !ai.hasClient(); })) << "the check's connection is closed";
+
+    // The service wakes up too late.
+    ai.confirmSession();
+    waitFor([] { return false; }, 200);
+    advance(1.0);
+    EXPECT_FALSE(model->aiVerified());
+    EXPECT_FALSE(model->checkingAI());
+    EXPECT_EQ(model->aiStatus(), kSilentAI);
+    EXPECT_FALSE(model->setupSteps()[2]);
+
+    // A check that is answered wins, and no earlier watchdog undoes it.
+    model->setError(std::nullopt);
+    ai.setConfirmsSessions(true);
+    model->verifyAI(false);
+    ASSERT_TRUE(waitFor([&] { return !model->checkingAI(); }));
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), "Connexion IA vérifiée");
+    advance(16.0);
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), "Connexion IA vérifiée");
+    EXPECT_FALSE(model->error().has_value()) << why();
+    EXPECT_FALSE(model->armed()) << "a check without arming never arms";
+}
+
+TEST_F(SetupPathsTest, ConfigureAllResumesAfterTheGrantAndRunsEveryCheckToTheEnd)
+{
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    const AudioObjectID userOutput = systemDevice(kAudioHardwarePropertyDefaultOutputDevice);
+    macUserSpeaks();
+    mac.setAccessibilityTrusted(false);
+    model->setShowSetupAssistant(true);
+
+    model->configureAll();
+    advance(0.5);
+    EXPECT_TRUE(model->setupWaiting());
+    EXPECT_EQ(model->setupWaitTarget(), "accessibility");
+    EXPECT_EQ(model->configurationStatus(),
+              "Activez Orlea dans Accessibilité. La vérification reprendra automatiquement.");
+
+    mac.setAccessibilityTrusted(true);
+    ASSERT_TRUE(advanceUntil([&] { return model->configuringAll(); }, 2.0)) << "the next tick resumes";
+    ASSERT_TRUE(advanceUntil([&] { return !model->configuringAll(); }, 120.0))
+        << model->configurationStatus().toStdString();
+
+    EXPECT_EQ(model->configurationStatus(), "Réglages vérifiés. Dernière étape : un appel test.") << why();
+    EXPECT_FALSE(model->error().has_value()) << why();
+    EXPECT_FALSE(model->setupWaiting());
+    EXPECT_TRUE(model->setupWaitTarget().isEmpty());
+    const QStringList expectedOrder = {"Vérification de la connexion OpenAI…",
+                                       "Configuration et test des circuits audio et de l’enregistrement…",
+                                       kMacCheckStatus};
+    qsizetype at = 0;
+    for (const QString& step : expectedOrder) {
+        at = configurationSteps.indexOf(step, at);
+        EXPECT_GE(at, 0) << "missing or out of order: " << step.toStdString() << " in "
+                         << configurationSteps.join(" | ").toStdString();
+    }
+    bool macProgress = false;
+    for (const QString& step : configurationSteps)
+        macProgress |= step.startsWith("Parlez maintenant : « Bonjour, test du microphone. »\n");
+    EXPECT_TRUE(macProgress) << "the Mac check reports its progress: "
+                             << configurationSteps.join(" | ").toStdString();
+
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_EQ(model->aiStatus(), "Connexion IA vérifiée");
+    EXPECT_TRUE(model->routingConfirmed());
+    EXPECT_EQ(model->inputUID(), VelkaroDevices::kCallUID);
+    EXPECT_EQ(model->outputUID(), VelkaroDevices::kVoiceUID);
+    EXPECT_EQ(model->nativeAudioStatus(), "Son configuré · les deux circuits transmettent le signal de test");
+    EXPECT_EQ(mac.phone().audioRoute().inputDevice, "Velkaro — IA vers appel")
+        << "the Phone app's microphone";
+    EXPECT_EQ(mac.phone().audioRoute().outputDevice, "Velkaro — Appel vers IA");
+    EXPECT_TRUE(model->macAudioVerified());
+    EXPECT_FALSE(model->audioProbeActive());
+    EXPECT_EQ(model->probeLevels(), AppModel::ProbeLevels{});
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput)
+        << "the user's input is back";
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput)
+        << "the user's output is back";
+    EXPECT_TRUE(model->readinessIssues().isEmpty()) << model->readinessIssues().join(", ").toStdString();
+    EXPECT_TRUE(stepsAre({true, true, true, true, true, false})) << text(model->setupSteps());
+    EXPECT_EQ(model->setupPercent(), 83);
+}
+
+TEST_F(SetupPathsTest, ConfigureAllStopsAtAFailedAICheckAndThenAtASilentMacMicrophone)
+{
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    setAnsweringChecks(false);
+    ai.setConfirmsSessions(false);
+    model->configureAll();
+    ASSERT_TRUE(advanceUntil([&] { return !model->configuringAll(); }, 20.0));
+    EXPECT_EQ(model->configurationStatus(), "Connexion IA à corriger : " + kSilentAI);
+    EXPECT_FALSE(model->routingConfirmed()) << "no later step runs";
+    EXPECT_FALSE(model->setupWaiting()) << "the user restarts a failed check";
+
+    // The AI answers now; nobody speaks at the Mac.
+    model->setError(std::nullopt);
+    setAnsweringChecks(true);
+    ai.setConfirmsSessions(true);
+    model->configureAll();
+    ASSERT_TRUE(advanceUntil([&] { return !model->configuringAll(); }, 120.0));
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_TRUE(model->routingConfirmed());
+    EXPECT_FALSE(model->macAudioVerified());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(model->error()->startsWith(
+        "Le test Mac ne peut pas valider le microphone : parlez pendant la vérification, puis réessayez. "))
+        << why();
+    EXPECT_EQ(model->configurationStatus(), "Audio du Mac à corriger : " + *model->error());
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput) << "the route is put back";
+    EXPECT_FALSE(model->audioProbeActive());
+    EXPECT_TRUE(model->readinessIssues().isEmpty()) << "the Mac audio does not block arming";
+    EXPECT_EQ(model->setupPercent(), 66);
+
+    // Rerun with someone speaking: only the Mac check is left to do.
+    model->setError(std::nullopt);
+    macUserSpeaks();
+    configurationSteps.clear();
+    model->configureAll();
+    ASSERT_TRUE(advanceUntil([&] { return !model->configuringAll(); }, 60.0));
+    EXPECT_EQ(model->configurationStatus(), "Réglages vérifiés. Dernière étape : un appel test.") << why();
+    EXPECT_FALSE(configurationSteps.contains("Vérification de la connexion OpenAI…"))
+        << "a verified AI is not checked again";
+    EXPECT_TRUE(model->macAudioVerified());
+}
+
+TEST_F(SetupPathsTest, TheMacAssistantChecksTheBuiltInDevicesAndKeepsThemForTheTest)
+{
+    confirmRouting();
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    const AudioObjectID userOutput = systemDevice(kAudioHardwarePropertyDefaultOutputDevice);
+    macUserSpeaks();
+
+    // With the window closed only the AI is checked.
+    model->prepareMacAssistant();
+    EXPECT_TRUE(model->macPreparing());
+    ASSERT_TRUE(advanceUntil([&] { return !model->macPreparing(); }, 5.0));
+    EXPECT_TRUE(model->aiVerified());
+    EXPECT_FALSE(model->macAudioVerified());
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput);
+
+    // The test asked for before the Mac check opens the check instead.
+    model->setMacAssistantOpen(true);
+    model->startTest();
+    EXPECT_FALSE(model->busy());
+    EXPECT_TRUE(model->macPreparing()) << "the Mac check runs first";
+    ASSERT_TRUE(advanceUntil([&] { return !model->macPreparing(); }, 30.0));
+    EXPECT_TRUE(model->macAudioVerified()) << why();
+    EXPECT_EQ(model->status(), "Audio du Mac vérifié · prêt à discuter");
+    EXPECT_FALSE(model->error().has_value()) << why();
+    EXPECT_NE(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput) << "kept for the test";
+    EXPECT_TRUE(model->macTestRoute().startsWith("Micro : MacBook")) << model->macTestRoute().toStdString();
+    EXPECT_TRUE(model->macTestRoute().contains(" · Sortie : MacBook")) << model->macTestRoute().toStdString();
+
+    model->startTest();
+    ASSERT_TRUE(model->busy()) << why();
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << why();
+    advance(2.0);
+    model->finish();
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput) << "the test puts them back";
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput);
+
+    // The check alone, without keeping the route.
+    model->verifyMacAudio(false);
+    EXPECT_TRUE(model->macAudioVerified());
+    EXPECT_FALSE(model->audioProbeActive());
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput);
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput);
+}
+
+} // namespace
