@@ -156,6 +156,8 @@ MacConversationTestWindow::MacConversationTestWindow(AppModel& model, QWidget* p
     conversation->addLayout(buttons);
     m_levels = new MicrophoneLevelView;
     m_levels->setObjectName(QStringLiteral("levels"));
+    // The meters' name column is 130 px wide: the sheet's smaller text keeps "Son préparé pour l’IA" whole.
+    m_levels->setStyleSheet(QStringLiteral("QLabel { font-size: 12px; }"));
     conversation->addWidget(m_levels);
 
     QBoxLayout* transcript = nullptr;

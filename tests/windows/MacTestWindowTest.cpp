@@ -86,6 +86,7 @@ TEST_F(MacTestWindowTest, OpeningSelectsTheBuiltInAudioAndClosingPutsTheDefaults
     EXPECT_TRUE(showsText(window, model->aiStatus()));
     EXPECT_TRUE(findButton(window, QStringLiteral("Commencer la conversation"))->isEnabled());
     saveSnapshot(window, QStringLiteral("mac-test-ready"));
+    saveFullSnapshot(window, QStringLiteral("mac-test-ready-full"));
 
     findButton(window, QStringLiteral("Fermer"))->click();
     settle();
@@ -117,7 +118,7 @@ TEST_F(MacTestWindowTest, ClosingDuringAConversationLeavesTheRouteUntilItEnds)
     EXPECT_FALSE(start->isEnabled());
     EXPECT_FALSE(voices->isEnabled()) << "the voice cannot change during the conversation";
     EXPECT_GT(window.levelView()->rawMeter()->level(), 0.0) << "the meters follow the live microphone";
-    saveSnapshot(window, QStringLiteral("mac-test-conversation"));
+    saveFullSnapshot(window, QStringLiteral("mac-test-conversation"));
 
     window.reject();
     settle();

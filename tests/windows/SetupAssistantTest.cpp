@@ -182,7 +182,7 @@ TEST_F(SetupAssistantTest, SavingTheKeyMovesTheSetupOnWithoutAnotherClick)
     EXPECT_EQ(window.stepState(2), State::Done);
     EXPECT_GE(window.currentStep(), 3) << "the current step moved on by itself";
     EXPECT_FALSE(showsText(window, kKeyText));
-    saveSnapshot(window, QStringLiteral("setup-assistant-checking"));
+    saveFullSnapshot(window, QStringLiteral("setup-assistant-checking"));
 }
 
 TEST_F(SetupAssistantTest, AConfirmedTestCallEndsOnTheReadySheet)
@@ -213,6 +213,7 @@ TEST_F(SetupAssistantTest, AConfirmedTestCallEndsOnTheReadySheet)
     ASSERT_NE(confirm, nullptr);
     EXPECT_TRUE(confirm->isVisibleTo(&window) && confirm->isEnabled());
     saveSnapshot(window, QStringLiteral("setup-assistant-test-call"));
+    saveFullSnapshot(window, QStringLiteral("setup-assistant-test-call-full"));
 
     model->setMacAudioVerified(true);
     confirm->click();
@@ -224,7 +225,7 @@ TEST_F(SetupAssistantTest, AConfirmedTestCallEndsOnTheReadySheet)
     EXPECT_TRUE(shownTo(window, "completionBanner"));
     EXPECT_TRUE(showsText(window, QStringLiteral("Votre standard est prêt")));
     EXPECT_FALSE(shownTo(window, "introBanner"));
-    saveSnapshot(window, QStringLiteral("setup-assistant-ready"));
+    saveFullSnapshot(window, QStringLiteral("setup-assistant-ready"));
 
     // A changed voice voids the confirmation: the sheet leaves its ready state.
     model->setVoice(QStringLiteral("cedar"));

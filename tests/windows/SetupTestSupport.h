@@ -12,6 +12,7 @@
 #include "tools/realtime-standin/RealtimeStandInThread.h"
 
 #include <QElapsedTimer>
+#include <QScrollArea>
 #include <QSettings>
 #include <QThread>
 #include <QUrl>
@@ -130,4 +131,17 @@ inline bool shownTo(QWidget& root, const char* objectName)
 {
     QWidget* widget = root.findChild<QWidget*>(QString::fromLatin1(objectName));
     return widget && widget->isVisibleTo(&root);
+}
+
+// The whole scrolling content of a sheet, not only what its viewport shows.
+inline void saveFullSnapshot(QWidget& sheet, const QString& name)
+{
+    const QSize size = sheet.size();
+    auto* scroll = sheet.findChild<QScrollArea*>();
+    if (scroll && scroll->widget())
+        sheet.resize(size.width(), scroll->widget()->heightForWidth(size.width()) + 40);
+    settle();
+    saveSnapshot(sheet, name);
+    sheet.resize(size);
+    settle();
 }
