@@ -521,6 +521,17 @@ void SetupAssistantWindow::presentMacTest()
     m_macTest->show();
 }
 
+void SetupAssistantWindow::done(int result)
+{
+    // Closed by the model (or the main window) while a test sheet is up: the sheets go first, so the
+    // Mac test gives the Mac its devices back now rather than when the assistant is destroyed.
+    if (m_macTest)
+        m_macTest->reject();
+    if (m_callTest)
+        m_callTest->reject();
+    QDialog::done(result);
+}
+
 void SetupAssistantWindow::showRecordings()
 {
     m_model.setPage(QStringLiteral("Dossiers"));

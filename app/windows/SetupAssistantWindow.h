@@ -54,6 +54,9 @@ public:
     OutgoingCallTestWindow* callTestWindow() const { return m_callTest; }
     MacConversationTestWindow* macTestWindow() const { return m_macTest; }
 
+    // Closes the test sheets over the assistant along with it.
+    void done(int result) override;
+
 private:
     struct Step {
         QFrame* frame = nullptr;

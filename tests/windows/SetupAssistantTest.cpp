@@ -5,6 +5,7 @@
 #include "app/windows/SetupAssistantWindow.h"
 
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
@@ -273,7 +274,14 @@ TEST_F(SetupAssistantTest, TheTestSheetsOpenOverTheAssistantAndTheRecordingLeads
     EXPECT_FALSE(window.state().showMacTest);
     EXPECT_TRUE(window.isVisible()) << "the assistant stays open under its test sheets";
 
+    // Closing the assistant under an open Mac test closes the test too.
+    findButton(window, QStringLiteral("Pas de deuxième téléphone ? Parler à l’IA sur ce Mac"))->click();
+    settle();
+    ASSERT_TRUE(model->macAssistantOpen());
+    QPointer<MacConversationTestWindow> macTest = window.macTestWindow();
     findButton(window, QStringLiteral("Voir l’enregistrement"))->click();
+    EXPECT_FALSE(model->macAssistantOpen());
+    EXPECT_TRUE(!macTest || !macTest->isVisible());
     EXPECT_EQ(model->page(), QStringLiteral("Dossiers"));
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Accepted);
