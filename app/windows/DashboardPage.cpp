@@ -133,6 +133,10 @@ QWidget* DashboardPage::buildStatusCard()
     m_statusLabel = Theme::eyebrow(QString());
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     top->addWidget(m_statusLabel, 1);
+    auto* openPhone = Theme::linkButton(QStringLiteral("Ouvrir Téléphone"));
+    openPhone->setIcon(Icons::get(QStringLiteral("phone")));
+    connect(openPhone, &QPushButton::clicked, this, [this] { m_model.openPhone(); });
+    top->addWidget(openPhone);
     layout->addLayout(top);
 
     m_status = Theme::pageTitle(QString());
@@ -168,9 +172,6 @@ QWidget* DashboardPage::buildStatusCard()
     connect(m_outgoingTest, &QPushButton::clicked, this, [this] { m_model.setShowOutgoingTest(true); });
     actions->addWidget(m_outgoingTest);
     actions->addStretch(1);
-    auto* openPhone = Theme::linkButton(QStringLiteral("Ouvrir Téléphone"));
-    connect(openPhone, &QPushButton::clicked, this, [this] { m_model.openPhone(); });
-    actions->addWidget(openPhone);
     layout->addLayout(actions);
     return m_statusCard;
 }

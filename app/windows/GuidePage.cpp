@@ -36,14 +36,6 @@ const QList<Step>& steps()
     return all;
 }
 
-QString bullets(const QStringList& lines)
-{
-    QStringList out;
-    for (const QString& line : lines)
-        out << QStringLiteral("• ") + line;
-    return out.join(QLatin1Char('\n'));
-}
-
 QFrame* paddedCard(QWidget* parent, QVBoxLayout** layout)
 {
     auto* card = Theme::card(parent);
@@ -130,7 +122,13 @@ QWidget* GuidePage::buildNotes()
         top->addWidget(Theme::symbol(symbolName, 20));
         top->addWidget(Theme::sectionTitle(title), 1);
         layout->addLayout(top);
-        layout->addWidget(Theme::body(bullets(lines)));
+        for (const QString& line : lines) {
+            auto* item = new QHBoxLayout;
+            item->setSpacing(6);
+            item->addWidget(Theme::body(QStringLiteral("•")), 0, Qt::AlignTop);
+            item->addWidget(Theme::body(line), 1);
+            layout->addLayout(item);
+        }
         layout->addStretch(1);
         return card;
     };

@@ -158,12 +158,14 @@ QWidget* MainWindow::buildSidebar()
     auto* footer = new QFrame(sidebar);
     footer->setObjectName(QStringLiteral("sidebarFooter"));
     auto* footerLayout = new QHBoxLayout(footer);
-    footerLayout->setContentsMargins(12, 10, 12, 10);
-    footerLayout->setSpacing(10);
+    footerLayout->setContentsMargins(10, 10, 8, 10);
+    footerLayout->setSpacing(8);
     footerLayout->addWidget(Theme::symbol(QStringLiteral("lock.shield"), 22, footer));
     auto* footerText = new QVBoxLayout;
     footerText->setSpacing(2);
-    footerText->addWidget(Theme::eyebrow(QStringLiteral("VOTRE ESPACE ORLEA"), footer));
+    auto* footerTitle = Theme::eyebrow(QStringLiteral("VOTRE ESPACE ORLEA"), footer);
+    footerTitle->setStyleSheet(QStringLiteral("letter-spacing: 0.5px;"));
+    footerText->addWidget(footerTitle);
     footerText->addWidget(Theme::body(QStringLiteral("Stockage local"), footer));
     footerLayout->addLayout(footerText, 1);
     layout->addWidget(footer);

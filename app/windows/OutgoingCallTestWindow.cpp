@@ -15,7 +15,7 @@ OutgoingCallTestWindow::OutgoingCallTestWindow(AppModel& model, QWidget* parent)
     setObjectName(QStringLiteral("outgoingCallTestWindow"));
     setWindowTitle(QStringLiteral("Tester en appelant"));
     setMinimumWidth(720);
-    resize(720, 470);
+    resize(720, 390);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(28, 24, 28, 24);

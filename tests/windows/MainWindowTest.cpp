@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 
 class MainWindowTest : public ModelTest {};
@@ -37,8 +38,9 @@ TEST_F(MainWindowTest, ThePageFollowsTheModelAndTheSidebar)
         EXPECT_EQ(window.currentPage(), window.page(title)) << title.toStdString();
         EXPECT_TRUE(button->isChecked()) << title.toStdString();
         for (const QString& other : MainWindow::pageTitles()) {
-            if (other != title)
+            if (other != title) {
                 EXPECT_FALSE(findButton(window, other)->isChecked()) << other.toStdString();
+            }
         }
     }
     EXPECT_TRUE(showsText(window, "Conçu pour votre Mac"));
@@ -198,4 +200,22 @@ TEST_F(MainWindowTest, TheCloseHandlerCanKeepTheWindowOpen)
     MainWindow plain(*model);
     plain.show();
     EXPECT_TRUE(plain.close()) << "without a handler the window closes";
+}
+
+TEST_F(MainWindowTest, EveryPageFitsTheSmallestWindowWithoutSidewaysScrolling)
+{
+    auto model = makeModel();
+    MainWindow window(*model);
+    window.resize(window.minimumSize());
+    window.show();
+    settle();
+    // The page area of the smallest window, less a vertical scroll bar.
+    const int available = window.minimumWidth() - 240 - 16;
+    for (const char* title : {"Le standard", "Premiers pas"}) {
+        model->setPage(QString::fromUtf8(title));
+        settle();
+        auto* scroll = window.currentPage()->findChild<QScrollArea*>();
+        ASSERT_NE(scroll, nullptr) << title;
+        EXPECT_LE(scroll->widget()->minimumSizeHint().width(), available) << title;
+    }
 }
