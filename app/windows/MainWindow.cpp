@@ -109,6 +109,12 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
     refresh();
 }
 
+MainWindow::~MainWindow()
+{
+    if (m_alert)
+        m_alert->disconnect(this);
+}
+
 QWidget* MainWindow::buildSidebar()
 {
     auto* sidebar = new QFrame(this);
@@ -240,7 +246,7 @@ void MainWindow::syncAlert()
     const bool wanted = error && !error->isEmpty();
     if (wanted && !m_alert) {
         auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Orlea"), *error,
-                                      QMessageBox::NoButton, this);
+                                      QMessageBox::NoButton, alertHost());
         alert->setObjectName(QStringLiteral("errorAlert"));
         alert->setTextFormat(Qt::PlainText);
         alert->addButton(QStringLiteral("Compris"), QMessageBox::AcceptRole);
@@ -251,6 +257,9 @@ void MainWindow::syncAlert()
                 m_alert = nullptr;
             m_model.setError(std::nullopt);
         });
+        // An alert that leaves with its sheet comes back over the window while the error stands.
+        connect(alert, &QObject::destroyed, this,
+                [this] { QTimer::singleShot(0, this, &MainWindow::refresh); });
         m_alert = alert;
         alert->show();
     } else if (wanted && m_alert->text() != *error) {
@@ -260,6 +269,17 @@ void MainWindow::syncAlert()
         m_alert = nullptr;
         alert->done(0);
     }
+}
+
+QWidget* MainWindow::alertHost()
+{
+    // Over the sheet the user is working in, so the message is not hidden behind it. Should that sheet
+    // close first, the alert goes with it and the next refresh shows it again over the window.
+    QWidget* modal = QApplication::activeModalWidget();
+    for (QWidget* widget = modal; widget; widget = widget->parentWidget())
+        if (widget == this)
+            return modal;
+    return this;
 }
 
 void MainWindow::applicationActivated()

@@ -16,6 +16,7 @@ class MainWindow : public QWidget {
     Q_OBJECT
 public:
     explicit MainWindow(AppModel& model, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The sidebar's pages, in order; each title is also the model's `page` value.
     static const QStringList& pageTitles();
@@ -47,6 +48,7 @@ private:
     void syncSheet(QPointer<QDialog>& sheet, bool wanted, const std::function<QDialog*()>& create,
                    const std::function<void()>& clearFlag);
     void syncAlert();
+    QWidget* alertHost();
     void applicationActivated();
     void applicationDeactivated();
 

@@ -219,3 +219,32 @@ TEST_F(MainWindowTest, EveryPageFitsTheSmallestWindowWithoutSidewaysScrolling)
         EXPECT_LE(scroll->widget()->minimumSizeHint().width(), available) << title;
     }
 }
+
+TEST_F(MainWindowTest, AnErrorRaisedInASheetShowsOverThatSheet)
+{
+    auto model = makeModel();
+    MainWindow window(*model);
+    window.show();
+    settle();
+    model->setShowSetupAssistant(false);
+    model->setShowOutgoingTest(true);
+    settle();
+    QPointer<QDialog> sheet = window.outgoingSheet();
+    ASSERT_TRUE(sheet);
+    QTest::mouseClick(findButton(*sheet, "2. Brancher l’IA sur l’appel"), Qt::LeftButton);
+    settle();
+    QPointer<QMessageBox> alert = window.errorAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->parentWidget(), sheet.data());
+    EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open behind its alert";
+
+    sheet->reject();
+    settle();
+    EXPECT_FALSE(alert) << "the alert left with its sheet";
+    ASSERT_TRUE(model->error().has_value()) << "but the error is still to be read";
+    ASSERT_NE(window.errorAlert(), nullptr);
+    EXPECT_EQ(window.errorAlert()->parentWidget(), &window);
+    QTest::mouseClick(window.errorAlert()->buttons().first(), Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(model->error().has_value());
+}
