@@ -3,6 +3,10 @@
 #include <QWidget>
 
 class AppModel;
+class QFrame;
+class QLabel;
+class QPushButton;
+class TranscriptView;
 
 // The dashboard, "Le standard".
 class DashboardPage : public QWidget {
@@ -13,6 +17,48 @@ public:
     // Re-reads what it shows from the model (connected to the model's coalesced `changed()`).
     void refresh();
 
+    // The status card's label for the model's state: "CONVERSATION", "STANDARD ACTIF" or "STANDARD EN PAUSE".
+    static QString statusLabel(bool busy, bool armed);
+
 private:
+    QWidget* buildHeading();
+    QWidget* buildReadinessBanner();
+    QWidget* buildStatusCard();
+    QWidget* buildInterventionRow();
+    QWidget* buildTryCards();
+    QWidget* buildLiveTranscript();
+    QWidget* buildChecklist();
+    void showDemonstration();
+    void refreshStatusCard();
+
     AppModel& m_model;
+    QPushButton* m_defineAgent = nullptr;
+
+    QFrame* m_readinessBanner = nullptr;
+    QLabel* m_readinessIssues = nullptr;
+
+    QFrame* m_statusCard = nullptr;
+    QString m_statusTone;
+    QLabel* m_statusSymbol = nullptr;
+    QLabel* m_statusLabel = nullptr;
+    QLabel* m_status = nullptr;
+    QLabel* m_detail = nullptr;
+    QLabel* m_relayStatus = nullptr;
+    QLabel* m_audioDiagnostic = nullptr;
+    QPushButton* m_toggleArmed = nullptr;
+    QPushButton* m_stopAgent = nullptr;
+    QPushButton* m_joinCall = nullptr;
+    QPushButton* m_outgoingTest = nullptr;
+
+    QLabel* m_interventionSymbol = nullptr;
+    QLabel* m_interventionText = nullptr;
+    QPushButton* m_intervention = nullptr;
+
+    QLabel* m_usage = nullptr;
+    QPushButton* m_hangUp = nullptr;
+    TranscriptView* m_transcript = nullptr;
+
+    QLabel* m_keyTick = nullptr;
+    QLabel* m_micTick = nullptr;
+    QLabel* m_accessibilityTick = nullptr;
 };

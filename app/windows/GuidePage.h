@@ -3,6 +3,8 @@
 #include <QWidget>
 
 class AppModel;
+class QLabel;
+class QPushButton;
 
 // The first-call guide and the session log, "Premiers pas".
 class GuidePage : public QWidget {
@@ -14,5 +16,12 @@ public:
     void refresh();
 
 private:
+    QWidget* buildSteps();
+    QWidget* buildNotes();
+    QWidget* buildLog();
+
     AppModel& m_model;
+    QPushButton* m_takeCall = nullptr;
+    QLabel* m_log = nullptr;
+    QLabel* m_logEmpty = nullptr;
 };

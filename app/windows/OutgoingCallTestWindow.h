@@ -3,6 +3,9 @@
 #include <QDialog>
 
 class AppModel;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 
 // The outgoing-call test sheet, "Tester en appelant".
 class OutgoingCallTestWindow : public QDialog {
@@ -14,5 +17,11 @@ public:
     void refresh();
 
 private:
+    void joinCall();
+
     AppModel& m_model;
+    QLineEdit* m_number = nullptr;
+    QPushButton* m_dial = nullptr;
+    QPushButton* m_join = nullptr;
+    QLabel* m_status = nullptr;
 };
