@@ -119,7 +119,7 @@ QWidget* MainWindow::buildSidebar()
 {
     auto* sidebar = new QFrame(this);
     sidebar->setObjectName(QStringLiteral("sidebar"));
-    sidebar->setFixedWidth(240);
+    sidebar->setFixedWidth(kSidebarWidthPx);
     sidebar->setStyleSheet(sidebarStyle());
     auto* layout = new QVBoxLayout(sidebar);
     layout->setContentsMargins(18, 24, 18, 18);

@@ -15,6 +15,7 @@ class QStackedWidget;
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kSidebarWidthPx = 224;
     explicit MainWindow(AppModel& model, QWidget* parent = nullptr);
     ~MainWindow() override;
 

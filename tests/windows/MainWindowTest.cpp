@@ -5,6 +5,7 @@
 #include "app/windows/MainWindow.h"
 #include "app/windows/OutgoingCallTestWindow.h"
 #include "app/windows/SetupAssistantWindow.h"
+#include "app/windows/Theme.h"
 
 #include <QDialog>
 #include <QGuiApplication>
@@ -204,14 +205,17 @@ TEST_F(MainWindowTest, TheCloseHandlerCanKeepTheWindowOpen)
 
 TEST_F(MainWindowTest, EveryPageFitsTheSmallestWindowWithoutSidewaysScrolling)
 {
+    // Measured with the product's style sheet, whose paddings decide the widths.
+    Theme::apply(*qApp);
     auto model = makeModel();
     MainWindow window(*model);
     window.resize(window.minimumSize());
     window.show();
     settle();
     // The page area of the smallest window, less a vertical scroll bar.
-    const int available = window.minimumWidth() - 240 - 16;
-    for (const char* title : {"Le standard", "Premiers pas"}) {
+    const int available = window.minimumWidth() - MainWindow::kSidebarWidthPx - 16;
+    for (const char* title :
+         {"Le standard", "Conversations", "Dossiers", "Mon agent", "Connexions", "Premiers pas"}) {
         model->setPage(QString::fromUtf8(title));
         settle();
         auto* scroll = window.currentPage()->findChild<QScrollArea*>();
