@@ -87,7 +87,9 @@ QWidget* ConversationsPage::buildContent()
 
     auto* pickerRow = new QHBoxLayout;
     pickerRow->setSpacing(10);
-    pickerRow->addWidget(Theme::body(kPicker, content));
+    QLabel* pickerTitle = Theme::body(kPicker, content);
+    pickerTitle->setWordWrap(false);
+    pickerRow->addWidget(pickerTitle);
     m_picker = new QComboBox(content);
     m_picker->setObjectName(QStringLiteral("conversationPicker"));
     // Long callers must not widen the page: the picker takes the row and elides in its popup.

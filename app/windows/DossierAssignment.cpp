@@ -41,6 +41,10 @@ DossierAssignment::DossierAssignment(AppModel& model, QWidget* parent) : QWidget
 
     m_existingButton = Theme::secondaryButton(kExistingTitle, this);
     m_existingButton->setObjectName(QStringLiteral("existingDossiers"));
+    // Room for the menu arrow, which the button style otherwise draws over the text's corner.
+    m_existingButton->setStyleSheet(QStringLiteral(
+        "QPushButton { padding-right: 26px; } QPushButton::menu-indicator { subcontrol-origin: padding; "
+        "subcontrol-position: right center; right: 8px; }"));
     m_existingMenu = new QMenu(m_existingButton);
     m_existingButton->setMenu(m_existingMenu);
     row->addWidget(m_existingButton);

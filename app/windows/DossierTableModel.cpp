@@ -74,7 +74,7 @@ QString DossierTableModel::shortDate(double secondsSinceReferenceDate)
     if (!std::isfinite(secondsSinceReferenceDate) || std::abs(secondsSinceReferenceDate) > 1e11)
         return QStringLiteral("—");
     const QDateTime date = dateFromReferenceSeconds(secondsSinceReferenceDate).toLocalTime();
-    return QLocale().toString(date, QStringLiteral("dd/MM/yyyy HH:mm"));
+    return QLocale().toString(date, QStringLiteral("dd/MM/yy HH:mm"));
 }
 
 QString DossierTableModel::excerpt(const CallRecord& record)

@@ -23,7 +23,7 @@ public:
     // The sort key behind a column; none for the transcript excerpt.
     static std::optional<Dossiers::SortColumn> sortColumn(int column);
     static int columnOf(Dossiers::SortColumn column);
-    // "08/12/2026 14:05" in the user's time zone.
+    // "08/12/26 14:05" in the user's time zone.
     static QString shortDate(double secondsSinceReferenceDate);
     // The transcript on one line, for the last column.
     static QString excerpt(const CallRecord& record);

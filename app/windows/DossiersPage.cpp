@@ -106,7 +106,9 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(true);
     header->setMinimumSectionSize(60);
-    const int widths[] = {82, 124, 150, 120, 110, 82};
+    // Sized for an 8-character reference, a short date, a French mobile number and "Non communiqué";
+    // the excerpt takes what is left.
+    const int widths[] = {86, 118, 146, 144, 100, 80};
     for (int column = 0; column < DossierTableModel::Transcript; ++column)
         header->resizeSection(column, widths[column]);
     header->setSortIndicator(DossierTableModel::columnOf(m_draft.sortOrder.column),
@@ -230,7 +232,9 @@ QWidget* DossiersPage::buildDetail()
     m_detailCaption->setObjectName(QStringLiteral("detailCaption"));
     titles->addWidget(m_detailCaption);
     top->addLayout(titles, 1);
-    top->addWidget(Theme::body(QStringLiteral("État"), card), 0, Qt::AlignTop);
+    auto* picker = new QHBoxLayout;
+    picker->setSpacing(8);
+    picker->addWidget(Theme::body(QStringLiteral("État"), card));
     m_followUp = new QComboBox(card);
     m_followUp->setObjectName(QStringLiteral("followUpPicker"));
     m_followUp->addItems(FollowUp::states());
@@ -238,7 +242,9 @@ QWidget* DossiersPage::buildDetail()
         if (m_shown)
             m_model.updateFollowUpStatus(m_shown->id, m_followUp->itemText(index));
     });
-    top->addWidget(m_followUp, 0, Qt::AlignTop);
+    picker->addWidget(m_followUp);
+    top->addLayout(picker);
+    top->setAlignment(picker, Qt::AlignTop);
     layout->addLayout(top);
 
     m_transcript = new TranscriptView(kNoSpeech, card);

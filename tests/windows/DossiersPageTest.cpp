@@ -346,6 +346,10 @@ TEST_F(DossiersPageTest, DetailActionsReachTheModel)
     EXPECT_TRUE(page->recordingView()->isVisibleTo(page.get()));
     EXPECT_EQ(page->recordingView()->state(), RecordingView::State::MissingFile);
     saveSnapshot(*page, QStringLiteral("dossiers-selected"));
+    page->resize(880, 1400); // the whole scrolling content, to look at its bottom too
+    settle();
+    saveSnapshot(*page, QStringLiteral("dossiers-selected-full"));
+    page->resize(880, 780);
 
     findButton(*page, QStringLiteral("Ouvrir la conversation et ses notes"))->click();
     settle();
