@@ -133,7 +133,9 @@ QWidget* ConversationsPage::buildContent()
     m_recording = new RecordingView(recordingCard);
     m_recording->setObjectName(QStringLiteral("conversationRecording"));
     m_recording->setExportAction([this](const CallRecord& record) { m_model.exportRecording(record.id); });
-    cardLayout(recordingCard)->addWidget(m_recording);
+    QVBoxLayout* recordingLayout = cardLayout(recordingCard);
+    recordingLayout->setContentsMargins(6, 6, 6, 6); // the panel has margins of its own
+    recordingLayout->addWidget(m_recording);
     layout->addWidget(recordingCard);
 
     QFrame* noteCard = Theme::card(content);

@@ -26,6 +26,9 @@ public:
     // The record shown (a copy) and the dossier names already in use, for the menu.
     void setRecord(const CallRecord& record, const QStringList& existing);
 
+    // The panel was hidden: the next record shown sets the name afresh.
+    void forgetRecord() { m_record.reset(); }
+
     // The `DossierNameDraft`: the name being edited.
     QString name() const;
     void setName(const QString& name);

@@ -338,10 +338,12 @@ void DossiersPage::refresh()
     const std::optional<CallRecord> selected = Dossiers::selected(matches, m_draft.selected);
     m_selectHint->setVisible(!matches.isEmpty() && !selected);
     m_detail->setVisible(selected.has_value());
-    if (selected)
+    if (selected) {
         showDetail(*selected, records);
-    else
+    } else {
         m_shown.reset();
+        m_assignment->forgetRecord();
+    }
 }
 
 void DossiersPage::refreshFolderFilter(const QList<CallRecord>& records)
