@@ -223,6 +223,7 @@ TEST_F(DossiersPageTest, SelectionSurvivesAFilterThatHidesIt)
     EXPECT_TRUE(showsText(*page, QStringLiteral("Appel · 06 98 76 54 32")));
     EXPECT_FALSE(showsText(*page, kSelectHint));
 
+    page->assignment()->nameField()->setText(QStringLiteral("Brouillon"));
     ASSERT_TRUE(pick(page->folderFilter(), QStringLiteral("SCI Lilas")));
     settle();
     EXPECT_FALSE(showsText(*page, headline)) << "the hidden call's detail is gone";
@@ -232,6 +233,8 @@ TEST_F(DossiersPageTest, SelectionSurvivesAFilterThatHidesIt)
     ASSERT_TRUE(pick(page->folderFilter(), Dossiers::kAllFolders));
     settle();
     EXPECT_TRUE(showsText(*page, headline)) << "relaxing the filter brings the call back without a click";
+    EXPECT_EQ(page->assignment()->name(), QStringLiteral("lilas"))
+        << "a panel shown again starts from the record";
     const QModelIndexList rows = page->table()->selectionModel()->selectedRows();
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows.first().data(Qt::UserRole).toUuid(), jean.id);
