@@ -1,10 +1,22 @@
 #pragma once
 
+#include "app/records/CallRecord.h"
+
+#include <QList>
+#include <QUuid>
 #include <QWidget>
+#include <optional>
 
 class AppModel;
+class QComboBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class RecordingView;
+class TranscriptView;
 
-// The conversation list and transcript reader, "Conversations".
+// The conversation list and transcript reader, "Conversations": one record at a time, with its
+// transcript, recording and the manager's note.
 class ConversationsPage : public QWidget {
     Q_OBJECT
 public:
@@ -13,6 +25,43 @@ public:
     // Re-reads what it shows from the model (connected to the model's coalesced `changed()`).
     void refresh();
 
+    // The record shown: the model's selected record, or the newest one when none is selected.
+    std::optional<QUuid> shownRecord() const { return m_noteRecord; }
+
+    QComboBox* picker() const { return m_picker; }
+    QPlainTextEdit* noteEditor() const { return m_note; }
+    QPushButton* saveNoteButton() const { return m_saveNote; }
+    RecordingView* recordingView() const { return m_recording; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
 private:
+    QWidget* buildEmptyState();
+    QWidget* buildContent();
+    void refreshPicker(const QList<CallRecord>& records, const QUuid& shown);
+    void loadNote(const CallRecord& record);
+    void noteEdited();
+    // Saves the typed note into the record it was typed for, if it changed since it was loaded.
+    void commitNote();
+    void choose(int index);
+
     AppModel& m_model;
+    QWidget* m_empty = nullptr;
+    QWidget* m_content = nullptr;
+    QComboBox* m_picker = nullptr;
+    QList<QUuid> m_pickerIds;
+    QStringList m_pickerLabels;
+    TranscriptView* m_transcript = nullptr;
+    std::optional<QUuid> m_transcriptRecord;
+    QList<TranscriptLine> m_transcriptLines;
+    QLabel* m_copyStatus = nullptr;
+    RecordingView* m_recording = nullptr;
+    QPlainTextEdit* m_note = nullptr;
+    QPushButton* m_saveNote = nullptr;
+    // The record the editor's text belongs to, and whether the manager changed it since it was loaded.
+    std::optional<QUuid> m_noteRecord;
+    bool m_noteDirty = false;
+    bool m_loadingNote = false;
 };
