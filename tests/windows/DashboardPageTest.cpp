@@ -137,6 +137,7 @@ TEST_F(DashboardPageTest, BannerChecklistAndShortcutsFollowTheModel)
     auto model = makeModel();
     DashboardPage page(*model);
     page.resize(880, 780);
+    page.show();
     settle();
     QWidget* banner = page.findChild<QWidget*>("readinessBanner");
     ASSERT_NE(banner, nullptr);
