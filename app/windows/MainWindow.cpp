@@ -122,7 +122,7 @@ QWidget* MainWindow::buildSidebar()
     sidebar->setFixedWidth(kSidebarWidthPx);
     sidebar->setStyleSheet(sidebarStyle());
     auto* layout = new QVBoxLayout(sidebar);
-    layout->setContentsMargins(18, 24, 18, 18);
+    layout->setContentsMargins(16, 24, 16, 18);
     layout->setSpacing(6);
 
     auto* brand = new QHBoxLayout;
@@ -164,13 +164,13 @@ QWidget* MainWindow::buildSidebar()
     auto* footer = new QFrame(sidebar);
     footer->setObjectName(QStringLiteral("sidebarFooter"));
     auto* footerLayout = new QHBoxLayout(footer);
-    footerLayout->setContentsMargins(10, 10, 8, 10);
+    footerLayout->setContentsMargins(8, 10, 6, 10);
     footerLayout->setSpacing(8);
     footerLayout->addWidget(Theme::symbol(QStringLiteral("lock.shield"), 22, footer));
     auto* footerText = new QVBoxLayout;
     footerText->setSpacing(2);
     auto* footerTitle = Theme::eyebrow(QStringLiteral("VOTRE ESPACE ORLEA"), footer);
-    footerTitle->setStyleSheet(QStringLiteral("letter-spacing: 0.5px;"));
+    footerTitle->setStyleSheet(QStringLiteral("letter-spacing: 0px; font-size: 10px;"));
     footerText->addWidget(footerTitle);
     footerText->addWidget(Theme::body(QStringLiteral("Stockage local"), footer));
     footerLayout->addLayout(footerText, 1);

@@ -63,6 +63,9 @@ QPushButton[role="link"] { background: transparent; color: %5; border: none; pad
 QPushButton[role="link"]:disabled { color: #a3a8b2; }
 QLineEdit, QPlainTextEdit, QTextEdit, QComboBox {
   background: white; border: 1px solid %3; border-radius: 8px; padding: 5px 8px; color: %6; }
+QComboBox { padding-right: 26px; }
+QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 24px; border: none; }
+QComboBox::down-arrow { image: url(:/icons/chevron.down.svg); width: 12px; height: 12px; }
 QLineEdit:focus, QPlainTextEdit:focus, QTextEdit:focus, QComboBox:focus { border: 1px solid %5; }
 )")
         .arg(hex(kWindow), hex(kCard), hex(kBorder), hex(kAccentSoft), hex(kAccent), hex(kText),
@@ -71,6 +74,8 @@ QLineEdit:focus, QPlainTextEdit:focus, QTextEdit:focus, QComboBox:focus { border
 
 void apply(QApplication& application)
 {
+    // The style sheet draws some of our icons (the combo box arrow): their resources must be loaded.
+    Icons::has(QStringLiteral("chevron.down"));
     QFont font = application.font();
     font.setPointSizeF(10.5);
     application.setFont(font);
