@@ -2,6 +2,7 @@
 
 #include "app/audio/MacAudioRoute.h"
 #include "app/audio/VelkaroDevices.h"
+#include "app/common/Clock.h"
 #include "app/windows/AdvancedConnectionsPanel.h"
 #include "app/windows/ConnectionsPage.h"
 #include "app/windows/Theme.h"
@@ -350,6 +351,40 @@ TEST_F(ConnectionsPageTest, TheVerificationTicksFollowTheModel)
     settle();
     EXPECT_TRUE(allowMic->isEnabled());
     EXPECT_EQ(tickBeside(panel, "Accès au microphone"), kOpen);
+}
+
+TEST_F(ConnectionsPageTest, AConfirmedTestCallTicksTheLastRowAndCompletesTheProgress)
+{
+    auto model = configuredModel();
+    model->setRecordingEnabled(false);
+    model->setMacAudioVerified(true);
+    ConnectionsPage page(*model);
+    page.setPanelUnfolded(true);
+    settle();
+    EXPECT_TRUE(showsText(page, "5 étapes sur 6 terminées"));
+    EXPECT_EQ(tickBeside(page, "En attente d’un appel…"), kOpen);
+
+    mac.manualClock()->advance(30);
+    CallRecord call;
+    call.id = QUuid::createUuid();
+    call.date = secondsSinceReferenceDate(mac.clock().now());
+    call.caller = QStringLiteral("06 12 34 56 78");
+    call.kind = QStringLiteral("Appel");
+    call.transcript = {TranscriptLine::make("Orlea", "Bonjour, que puis-je pour vous ?"),
+                       TranscriptLine::make("Interlocuteur", "Je vous appelle pour un essai.")};
+    model->history().insert(call);
+    model->confirmTestCall();
+    settle();
+    ASSERT_TRUE(model->setupSteps().value(5)) << "the inserted call must qualify as the test call";
+    EXPECT_EQ(tickBeside(page, "Appel test confirmé"), kTicked);
+    EXPECT_FALSE(showsText(page, "En attente d’un appel…"));
+    EXPECT_TRUE(showsText(page, "Les 6 étapes sont terminées"));
+    EXPECT_FALSE(page.findChild<QLabel*>("nextStep")->isVisibleTo(&page));
+
+    // Another model name voids the confirmation, and the row waits again.
+    model->setModel(QStringLiteral("gpt-realtime-2025-08-28"));
+    settle();
+    EXPECT_EQ(tickBeside(page, "En attente d’un appel…"), kOpen);
 }
 
 TEST_F(ConnectionsPageTest, SettingsFieldsWriteThroughTheModel)
