@@ -16,6 +16,7 @@
 #include "platform/ax/Accessibility.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/workspace/Workspace.h"
+#include <QCoreApplication>
 #include <QLocale>
 #include <QPointer>
 #include <QTextBoundaryFinder>
@@ -380,6 +381,12 @@ void AppModel::revealTranscript(const QUuid& id)
         if (std::optional<QString> message = TranscriptExport::revealTranscript(copy, m_history, m_revealer))
             setError(*message);
     }
+}
+
+void AppModel::revealApplication()
+{
+    // The Accessibility grant belongs to this exact copy of the program: show the user which one runs.
+    m_revealer.reveal(QCoreApplication::applicationFilePath());
 }
 
 void AppModel::exportRecording(const QUuid& id)

@@ -225,6 +225,8 @@ public:
     void exportTranscript(const QUuid& id);
     void revealTranscript(const QUuid& id);
     void exportRecording(const QUuid& id);
+    // Shows the running program's own file in the file manager.
+    void revealApplication();
 
     // --- key
     void saveKey(const QString& typed);

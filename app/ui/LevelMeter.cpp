@@ -49,7 +49,8 @@ LevelMeter::LevelMeter(const QString& name, QWidget* parent)
 {
     m_name->setObjectName(QStringLiteral("levelName"));
     m_value->setObjectName(QStringLiteral("levelValue"));
-    m_name->setFixedWidth(kLabelWidthPx);
+    // Aligned bars in the usual case, but a longer name ("Son préparé pour l’IA") is never cut.
+    m_name->setFixedWidth(std::max(kLabelWidthPx, m_name->sizeHint().width()));
     m_value->setFixedWidth(kValueWidthPx);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* row = new QHBoxLayout(this);

@@ -2,6 +2,8 @@
 
 #include "app/ui/LevelMeter.h"
 
+#include <algorithm>
+
 #include <QVBoxLayout>
 
 const QString MicrophoneLevelView::kRawTitle = QStringLiteral("Votre microphone");
@@ -23,6 +25,12 @@ MicrophoneLevelView::MicrophoneLevelView(QWidget* parent)
     m_caption->setObjectName(QStringLiteral("levelCaption"));
     m_caption->setWordWrap(true);
     m_caption->setStyleSheet(QStringLiteral("color: #6b7280;"));
+    // The two bars start at the same place even when one name is longer than the usual column.
+    auto* rawName = m_raw->findChild<QLabel*>(QStringLiteral("levelName"));
+    auto* convertedName = m_converted->findChild<QLabel*>(QStringLiteral("levelName"));
+    const int nameWidth = std::max(rawName->minimumWidth(), convertedName->minimumWidth());
+    rawName->setFixedWidth(nameWidth);
+    convertedName->setFixedWidth(nameWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
