@@ -436,9 +436,6 @@ QComboBox* AdvancedConnectionsPanel::makePicker(const QString& placeholder, cons
     // Long device names must not widen the page.
     picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     picker->setMinimumContentsLength(18);
-    picker->setStyleSheet(QStringLiteral("QComboBox::drop-down { border: none; width: 26px; }"
-                                         "QComboBox::down-arrow { image: url(:/icons/chevron.down.svg); "
-                                         "width: 12px; height: 12px; }"));
     return picker;
 }
 
