@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdlib>
@@ -30,13 +31,17 @@ protected:
     QProcess process;
     QString output;
 
-    void SetUp() override
+    void SetUp() override { launch(); }
+
+    void launch(const QString& realtimeURL = QString())
     {
         ASSERT_TRUE(home.isValid());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("ORLEA_DATA_HOME", home.path());
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.remove("ORLEA_REALTIME_URL");
+        if (!realtimeURL.isEmpty())
+            environment.insert("ORLEA_REALTIME_URL", realtimeURL);
         process.setProcessEnvironment(environment);
         process.setProgram(buildDir() + "/bin/orlea");
         process.setArguments({"--demo", "--call-once"});
@@ -208,4 +213,28 @@ TEST_F(DemoProgramTest, SigtermDuringTheConversationEndsAndSavesItBeforeExiting)
         << records.first().recordingError.value_or("").toStdString();
     EXPECT_TRUE(
         QFile::exists(home.path() + "/Velkaro/Recordings/Appel-" + uuidText(records.first().id) + ".wav"));
+}
+
+class UnreachableAIDemoTest : public DemoProgramTest {
+protected:
+    void SetUp() override
+    {
+        // A port nobody listens on: the AI check fails at once.
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        launch(QStringLiteral("ws://127.0.0.1:%1/v1/realtime").arg(port));
+    }
+};
+
+TEST_F(UnreachableAIDemoTest, AFailedSetupEndsWithTheFrenchMessageAndANonZeroCode)
+{
+    ASSERT_TRUE(finish(120000)) << diagnostics();
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(process.exitCode(), 0) << diagnostics();
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains("Échec : ")) << errors.toStdString();
+    EXPECT_FALSE(output.contains("Démonstration terminée.")) << diagnostics();
+    EXPECT_TRUE(history().isEmpty()) << "no call was made";
 }
