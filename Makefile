@@ -25,8 +25,10 @@ bench: deps build
 	@cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
 	@for b in $(BUILD_DIR)/bin/bench_*; do echo "== $$(basename $$b)"; $$b --benchmark_min_time=0.05 || exit 1; done
 
+# The window when a display exists, otherwise one whole call without a window.
 demo: deps build
-	@echo "La démonstration arrive avec l’application (pas encore construite)."
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then $(BUILD_DIR)/bin/orlea; \
+	else $(BUILD_DIR)/bin/orlea --demo --call-once; fi
 
 clean:
 	@rm -rf $(BUILD_DIR)

@@ -294,8 +294,9 @@ public:
     void takeCurrentCall();
     void joinActiveCall();
     void hangUp();
-    // Before the process exits: ends and saves a conversation in progress, then calls `done` once its
-    // recording is written or `maxWaitSeconds` have passed. Calls `done` at once when idle.
+    // Before the process exits: stops the monitoring loop, ends and saves a conversation in progress,
+    // then calls `done` once every recording is written or `maxWaitSeconds` have passed. Calls `done` at
+    // once when no recording is being written.
     void finishBeforeQuit(double maxWaitSeconds, std::function<void()> done);
 
     // --- monitoring loop

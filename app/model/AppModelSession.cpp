@@ -12,6 +12,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
+#include <memory>
+#include <utility>
 #include <variant>
 
 // --- sessions
@@ -521,8 +523,30 @@ QString AppModel::macTestRoute() const
                .value_or(QStringLiteral("Sortie indisponible"));
 }
 
-void AppModel::finishBeforeQuit(double, std::function<void()> done)
+namespace {
+
+// Polls in 100 ms steps until the recordings are written or the deadline passes; `done` runs once.
+void awaitRecordings(QPointer<AppModel> model, Scheduler& scheduler, Clock& clock, double deadline,
+                     std::shared_ptr<std::function<void()>> done)
 {
+    if (!model || model->finalizingRecordings().isEmpty() || clock.uptimeSeconds() >= deadline) {
+        if (*done)
+            std::exchange(*done, nullptr)();
+        return;
+    }
+    scheduler.after(0.1, [model, &scheduler, &clock, deadline, done] {
+        awaitRecordings(model, scheduler, clock, deadline, done);
+    });
+}
+
+} // namespace
+
+void AppModel::finishBeforeQuit(double maxWaitSeconds, std::function<void()> done)
+{
+    // The process is winding down: no new call may be taken while the recordings are written.
+    m_timer.cancel();
     finish();
-    done();
+    auto once = std::make_shared<std::function<void()>>(std::move(done));
+    awaitRecordings(QPointer<AppModel>(this), m_scheduler, m_clock, m_clock.uptimeSeconds() + maxWaitSeconds,
+                    once);
 }
