@@ -1,5 +1,7 @@
 #include "app/desktop/DesktopApp.h"
 
+#include <algorithm>
+
 #include "app/desktop/DemoEnvironment.h"
 #include "app/desktop/HeadlessDemo.h"
 #include "app/desktop/QuitGuard.h"
@@ -74,11 +76,15 @@ int runDesktop(int argc, char** argv)
     guard.guardWindow(&window);
 
     window.show();
-    // The Simulateur stands beside the window when the screen has room for both.
+    // The Simulateur stands beside the window, or as far right as the screen allows, so that it covers
+    // as little of the window as possible.
     const QRect available = window.screen() ? window.screen()->availableGeometry() : QRect();
     const QRect frame = window.frameGeometry();
-    if (available.isValid() && frame.right() + 16 + simulator.sizeHint().width() <= available.right())
-        simulator.move(frame.right() + 16, frame.top());
+    if (available.isValid()) {
+        const int width = simulator.sizeHint().width();
+        const int left = std::max(available.left(), std::min(frame.right() + 16, available.right() - width));
+        simulator.move(left, frame.top());
+    }
     simulator.show();
     return application.exec();
 }
