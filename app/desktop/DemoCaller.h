@@ -31,8 +31,8 @@ public:
     // synthesiser is missing).
     static std::shared_ptr<sim::InputSource> personAtTheMac(const QString& cacheFolder);
 
-    // The greeting starts 1.5 s after the answer and lasts about 4 s; the phrases pause 5 s first.
-    static constexpr double kLeadInSeconds = 3.0;
+    // The greeting starts 1.5 s after the answer and lasts about 4 s; the phrases already pause 8 s first.
+    static constexpr double kLeadInSeconds = 0.5;
     static constexpr float kSoundLevel = 0.01f; // -40 dBFS
     static constexpr double kSampleRateHz = 48000;
 

@@ -72,11 +72,11 @@ std::shared_ptr<InputSource> CallerPhrases::voice(const QString& cacheFolder, QS
             *error = QStringLiteral("Aucune phrase d’appelant trouvée.");
         return nullptr;
     }
-    // Named after the lines, so an edited script is spoken again.
+    // Named after the lines and pauses, so an edited script is spoken again.
+    const QString script =
+        said.join(QLatin1Char('\n')) + QStringLiteral("\n%1/%2").arg(kFirstPauseSeconds).arg(kPauseSeconds);
     const QByteArray digest =
-        QCryptographicHash::hash(said.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Sha1)
-            .toHex()
-            .left(12);
+        QCryptographicHash::hash(script.toUtf8(), QCryptographicHash::Sha1).toHex().left(12);
     const QString target =
         cacheFolder + QStringLiteral("/appelant-") + QString::fromLatin1(digest) + QStringLiteral(".wav");
     if (!QFileInfo::exists(target)) {

@@ -19,8 +19,9 @@ public:
     // The recording in `cacheFolder`, made on first use; null with `error` set when synthesis failed.
     static std::shared_ptr<InputSource> voice(const QString& cacheFolder, QString* error = nullptr);
 
-    // Silence before the first line (the assistant greets first) and between lines (it answers).
-    static constexpr double kFirstPauseSeconds = 5;
+    // Silence before the first line (the assistant greets first: ring confirmation, connection and a
+    // greeting of some four seconds) and between lines (it answers).
+    static constexpr double kFirstPauseSeconds = 8;
     static constexpr double kPauseSeconds = 6;
 };
 
