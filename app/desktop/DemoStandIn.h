@@ -1,7 +1,8 @@
 #pragma once
 
+#include "tools/realtime-standin/RealtimeStandInThread.h"
+
 #include <QString>
-#include <QThread>
 #include <QUrl>
 #include <atomic>
 #include <chrono>
@@ -13,16 +14,11 @@
 // sound arrived from the client, to measure the caller's path to the AI.
 class DemoStandIn {
 public:
-    DemoStandIn();
-    ~DemoStandIn();
-    DemoStandIn(const DemoStandIn&) = delete;
-    DemoStandIn& operator=(const DemoStandIn&) = delete;
-
     // Blocks until the server listens (true) or failed (false, see errorString).
     bool start();
-    void stop();
-    QUrl url() const { return m_url; }
-    QString errorString() const { return m_errorString; }
+    void stop() { m_server.stop(); }
+    QUrl url() const { return m_server.url(); }
+    QString errorString() const { return m_server.errorString(); }
 
     // Steady-clock time at which the first "input_audio_buffer.append" holding a sample at or above
     // `kSoundPeak` arrived; nullopt until then.
@@ -31,9 +27,7 @@ public:
     static constexpr int kSoundPeak = 300;
 
 private:
-    QThread m_thread;
-    QObject* m_anchor = nullptr; // lives on m_thread; owns the server and the agent
-    QUrl m_url;
-    QString m_errorString;
     std::atomic<std::int64_t> m_firstSoundNs{-1};
+    // Last, so its thread stops before the field its callback writes goes away.
+    RealtimeStandInThread m_server;
 };

@@ -36,6 +36,8 @@ bool RealtimeStandInThread::start(const Options& options)
             } else {
                 server->setConfirmsSessions(true);
             }
+            if (options.onEvent)
+                QObject::connect(server, &RealtimeStandIn::eventReceived, m_anchor, options.onEvent);
             listening = server->listen(options.tls, options.port);
             m_errorString = server->errorString();
             m_url = server->url();

@@ -2,8 +2,10 @@
 
 #include "tools/realtime-standin/RealtimeStandIn.h"
 
+#include <QJsonObject>
 #include <QThread>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 // The demo AI inside the application's own process: a RealtimeStandIn driven by a StandInAgent on a
@@ -16,6 +18,8 @@ public:
         std::optional<RealtimeStandIn::TlsFiles> tls; // wss when set
         quint16 port = 0;                             // 0 picks a free port
         bool agent = true;                            // false: only confirms sessions
+        // Called on the stand-in's thread with every client event it receives (for measurements).
+        std::function<void(const QJsonObject&)> onEvent;
     };
 
     RealtimeStandInThread();
