@@ -7,13 +7,6 @@
 
 namespace {
 
-QString packagePath()
-{
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    return QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                                  "/lib/VelkaroAudio-0.2.0.pkg");
-}
-
 class ConfigureTest : public ModelTest {
 protected:
     std::unique_ptr<AppModel> makeModel(std::optional<QString> package)
@@ -42,7 +35,7 @@ TEST_F(ConfigureTest, InstallNativeAudioOpensThePackageOrSaysItIsMissing)
         EXPECT_TRUE(mac.pendingPackages().isEmpty());
     }
     {
-        auto model = makeModel(packagePath());
+        auto model = makeModel(driverPackagePath());
         model->setArmed(true);
         model->installNativeAudio();
         EXPECT_TRUE(mac.pendingPackages().isEmpty()) << "armed: the guard must stop it";
@@ -57,7 +50,7 @@ TEST_F(ConfigureTest, InstallNativeAudioOpensThePackageOrSaysItIsMissing)
 TEST_F(ConfigureTest, ConfigureAllWaitsForEachMacActionAndResumesOnItsOwn)
 {
     mac.setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
-    auto model = makeModel(packagePath());
+    auto model = makeModel(driverPackagePath());
     model->setShowSetupAssistant(true);
 
     model->configureAll();
@@ -110,7 +103,7 @@ TEST_F(ConfigureTest, ConfigureAllWaitsForEachMacActionAndResumesOnItsOwn)
 
 TEST_F(ConfigureTest, ConfigureAllDoesNothingWhileBusyOrArmed)
 {
-    auto model = makeModel(packagePath());
+    auto model = makeModel(driverPackagePath());
     const QString before = model->configurationStatus();
     model->setBusy(true);
     model->configureAll();

@@ -20,14 +20,6 @@
 #include <functional>
 #include <string>
 
-inline QUrl driverPackageUrl()
-{
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    return QUrl::fromLocalFile(
-        QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                               "/lib/VelkaroAudio-0.2.0.pkg"));
-}
-
 class ConfiguredMacTest : public ModelTest {
 protected:
     RealtimeStandIn ai;

@@ -11,8 +11,20 @@
 #include "tests/support/TestDataHome.h"
 
 #include <QCoreApplication>
+#include <QUrl>
 #include <gtest/gtest.h>
 #include <memory>
+
+// The driver's installer package of this build (the test main always sets ORLEA_BUILD_DIR).
+inline QString driverPackagePath()
+{
+    return qEnvironmentVariable("ORLEA_BUILD_DIR") + QStringLiteral("/lib/VelkaroAudio-0.2.0.pkg");
+}
+
+inline QUrl driverPackageUrl()
+{
+    return QUrl::fromLocalFile(driverPackagePath());
+}
 
 struct RecordingClipboard final : Clipboard {
     QString text;

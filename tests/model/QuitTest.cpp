@@ -1,4 +1,4 @@
-#include "tests/model/ModelTestSupport.h"
+#include "tests/model/StandInModelTest.h"
 
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/PrivateFile.h"
@@ -12,75 +12,14 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-QUrl packageUrl()
-{
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    return QUrl::fromLocalFile(
-        QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                               "/lib/VelkaroAudio-0.2.0.pkg"));
-}
-
-} // namespace
-
 // Quitting the program: a configured Mac with the stand-in AI, the Mac's time moved by hand.
-class QuitTest : public ModelTest {
+class QuitTest : public StandInModelTest {
 protected:
-    RealtimeStandInThread standIn;
-    std::unique_ptr<AppModel> model;
     int doneCalls = 0;
-
-    void SetUp() override
-    {
-        RealtimeStandInThread::Options options;
-        options.agent = false;
-        ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
-        qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
-        ASSERT_TRUE(mac.workspace().openUrl(packageUrl())) << "the driver package must install";
-        mac.setAccessibilityTrusted(true);
-        ASSERT_TRUE(mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true));
-        model = makeModel();
-        model->saveKey("demo");
-        model->setInputUID(VelkaroDevices::kCallUID);
-        model->setOutputUID(VelkaroDevices::kVoiceUID);
-        std::optional<QString> setupResult;
-        model->audioSetup().prepare(
-            [&](std::optional<AppError> error) { setupResult = error ? error->message() : QString(); });
-        mac.advance(5);
-        ASSERT_EQ(setupResult, std::optional<QString>(QString()));
-        model->setRoutingConfirmed(true);
-    }
-
-    void TearDown() override
-    {
-        model.reset();
-        standIn.stop();
-        qunsetenv("ORLEA_REALTIME_URL");
-    }
 
     std::function<void()> countDone()
     {
         return [this] { ++doneCalls; };
-    }
-
-    void advance(double seconds)
-    {
-        for (double done = 0; done < seconds - 1e-9; done += 0.1) {
-            mac.advance(0.1);
-            pumpEvents();
-        }
-    }
-
-    bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(2);
-        }
-        return condition();
     }
 };
 

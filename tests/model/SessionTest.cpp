@@ -1,4 +1,4 @@
-#include "tests/model/ModelTestSupport.h"
+#include "tests/model/StandInModelTest.h"
 
 #include "app/audio/AudioBridge.h"
 #include "app/audio/VelkaroDevices.h"
@@ -15,66 +15,8 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-QUrl packageUrl()
-{
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    return QUrl::fromLocalFile(
-        QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                               "/lib/VelkaroAudio-0.2.0.pkg"));
-}
-
-} // namespace
-
-// A configured Mac (driver installed, permissions granted, key saved, routing confirmed) talking to the
-// stand-in AI over a real loopback socket while the Mac's time is moved by hand.
-class SessionTest : public ModelTest {
+class SessionTest : public StandInModelTest {
 protected:
-    RealtimeStandInThread standIn;
-    std::unique_ptr<AppModel> model;
-
-    void SetUp() override
-    {
-        RealtimeStandInThread::Options options;
-        options.agent = withAgent();
-        options.speed = 0.0; // answers at once
-        ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
-        qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
-        ASSERT_TRUE(mac.workspace().openUrl(packageUrl())) << "the driver package must install";
-        mac.setAccessibilityTrusted(true);
-        ASSERT_TRUE(mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true));
-        model = makeModel();
-        model->saveKey("demo");
-        model->setInputUID(VelkaroDevices::kCallUID);
-        model->setOutputUID(VelkaroDevices::kVoiceUID);
-        // The Phone app is set to the two virtual devices, as the audio configuration does.
-        std::optional<QString> setupResult;
-        model->audioSetup().prepare(
-            [&](std::optional<AppError> error) { setupResult = error ? error->message() : QString(); });
-        mac.advance(5);
-        ASSERT_EQ(setupResult, std::optional<QString>(QString()));
-        model->setRoutingConfirmed(true);
-    }
-
-    virtual bool withAgent() const { return false; }
-
-    void TearDown() override
-    {
-        model.reset();
-        standIn.stop();
-        qunsetenv("ORLEA_REALTIME_URL");
-    }
-
-    // Moves the Mac's time in small steps, letting the sockets and queued hops run in between.
-    void advance(double seconds)
-    {
-        for (double done = 0; done < seconds - 1e-9; done += 0.1) {
-            mac.advance(0.1);
-            pumpEvents();
-        }
-    }
-
     // Arms, rings and waits until the AI is ready and the call answered.
     void connectCall(const QString& caller,
                      std::shared_ptr<sim::InputSource> voice = sim::toneVoice(733, 0.5f))
@@ -85,18 +27,6 @@ protected:
         advance(4.5);
         ASSERT_TRUE(model->busy()) << model->error().value_or("").toStdString();
         ASSERT_TRUE(waitFor([&] { return model->connected(); })) << model->error().value_or("").toStdString();
-    }
-
-    // Real time for the socket, without moving the Mac's clock.
-    bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < timeoutMs) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(2);
-        }
-        return condition();
     }
 };
 

@@ -21,14 +21,6 @@
 
 namespace {
 
-QUrl packageUrl()
-{
-    const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-    return QUrl::fromLocalFile(
-        QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                               "/lib/VelkaroAudio-0.2.0.pkg"));
-}
-
 QStringList pickerUIDs(const QComboBox* picker)
 {
     QStringList uids;
@@ -75,7 +67,7 @@ protected:
 
     void installDriver()
     {
-        ASSERT_TRUE(mac.workspace().openUrl(packageUrl())) << "the driver package must install";
+        ASSERT_TRUE(mac.workspace().openUrl(driverPackageUrl())) << "the driver package must install";
     }
 
     // Everything of the setup done but the Mac audio check and the test call.

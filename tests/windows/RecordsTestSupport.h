@@ -14,7 +14,7 @@
 #include <QTest>
 #include <optional>
 
-struct CallSpec {
+struct CallDetails {
     QString caller;
     QDateTime date;
     std::optional<QString> dossier;
@@ -22,25 +22,25 @@ struct CallSpec {
     QString kind = QStringLiteral("Appel");
 };
 
-inline CallRecord makeCall(const CallSpec& spec)
+inline CallRecord makeCall(const CallDetails& details)
 {
     CallRecord record;
     record.id = QUuid::createUuid();
-    record.date = secondsSinceReferenceDate(spec.date);
-    record.caller = spec.caller;
-    record.kind = spec.kind;
-    record.dossier = spec.dossier;
+    record.date = secondsSinceReferenceDate(details.date);
+    record.caller = details.caller;
+    record.kind = details.kind;
+    record.dossier = details.dossier;
     record.transcript << TranscriptLine::make(QStringLiteral("Orlea"),
                                               QStringLiteral("Bonjour, que puis-je pour vous ?"));
-    for (const QString& line : spec.callerLines)
+    for (const QString& line : details.callerLines)
         record.transcript << TranscriptLine::make(QStringLiteral("Interlocuteur"), line);
     return record;
 }
 
 // A finished call as a session inserts it: at the top of the history, then the views are told.
-inline QUuid insertCall(AppModel& model, const CallSpec& spec)
+inline QUuid insertCall(AppModel& model, const CallDetails& details)
 {
-    CallRecord record = makeCall(spec);
+    CallRecord record = makeCall(details);
     const QUuid id = record.id;
     model.history().insert(std::move(record));
     model.setStatus(QStringLiteral("Appel enregistré · ") + id.toString()); // any change notifies

@@ -44,25 +44,19 @@ protected:
         }
     }
 
-    static QString packagePath()
-    {
-        const char* buildDir = std::getenv("ORLEA_BUILD_DIR");
-        return QString::fromStdString(std::string(buildDir && *buildDir ? buildDir : ORLEA_TEST_BUILD_DIR) +
-                                      "/lib/VelkaroAudio-0.2.0.pkg");
-    }
-
     // A model that can open the driver package, as the application bundle does.
     std::unique_ptr<AppModel> makeModelWithPackage()
     {
         Platform services = platform();
-        services.nativeAudioPackage = packagePath();
+        services.nativeAudioPackage = driverPackagePath();
         return std::make_unique<AppModel>(services);
     }
 
     // The user installed the driver and allowed the microphone and Accessibility.
     void prepareMac()
     {
-        ASSERT_TRUE(mac.workspace().openUrl(QUrl::fromLocalFile(packagePath()))) << "the driver must install";
+        ASSERT_TRUE(mac.workspace().openUrl(QUrl::fromLocalFile(driverPackagePath())))
+            << "the driver must install";
         mac.setAccessibilityTrusted(true);
         ASSERT_TRUE(mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true));
     }
