@@ -40,15 +40,6 @@ QList<SoundDevice> filtered(const QList<SoundDevice>& devices, bool input, bool 
     return choices;
 }
 
-QVBoxLayout* cardLayout(QFrame* card)
-{
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(Theme::kCardPaddingPx, Theme::kCardPaddingPx, Theme::kCardPaddingPx,
-                               Theme::kCardPaddingPx);
-    layout->setSpacing(10);
-    return layout;
-}
-
 // Buttons side by side, left-aligned; the rest of the row stays empty.
 QHBoxLayout* buttonRow(QBoxLayout* parent, std::initializer_list<QWidget*> widgets)
 {
@@ -144,7 +135,7 @@ QFrame* AdvancedConnectionsPanel::buildConversationSection()
 {
     auto* card = Theme::card(this);
     card->setObjectName(QStringLiteral("conversationSection"));
-    auto* layout = cardLayout(card);
+    auto* layout = Theme::cardLayout(card);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("1. La conversation IA")));
     layout->addWidget(Theme::body(QStringLiteral(
         "Pas encore de clé ? Créez votre clé sur OpenAI, ajoutez du crédit à votre compte API, puis collez "
@@ -210,7 +201,7 @@ QFrame* AdvancedConnectionsPanel::buildAudioSection()
 {
     auto* card = Theme::card(this);
     card->setObjectName(QStringLiteral("audioSection"));
-    auto* layout = cardLayout(card);
+    auto* layout = Theme::cardLayout(card);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("2. Les deux chemins audio")));
     layout->addWidget(Theme::body(QStringLiteral("Le module Velkaro Audio crée deux cartes son virtuelles. "
                                                  "Aucun logiciel audio tiers ni câble n’est nécessaire.")));
@@ -282,7 +273,7 @@ QFrame* AdvancedConnectionsPanel::buildPermissionSection()
 {
     auto* card = Theme::card(this);
     card->setObjectName(QStringLiteral("permissionSection"));
-    auto* layout = cardLayout(card);
+    auto* layout = Theme::cardLayout(card);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("3. Les autorisations du Mac")));
     layout->addWidget(Theme::body(QStringLiteral(
         "Accessibilité permet de détecter le bouton Décrocher dans les applications Apple. L’application ne "
@@ -339,7 +330,7 @@ QFrame* AdvancedConnectionsPanel::buildInterventionSection()
 {
     auto* card = Theme::card(this);
     card->setObjectName(QStringLiteral("interventionSection"));
-    auto* layout = cardLayout(card);
+    auto* layout = Theme::cardLayout(card);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("Intervention humaine · facultatif")));
     layout->addWidget(Theme::body(
         QStringLiteral("Le micro du Mac est séparé de l’entrée téléphone. Il ne s’ouvre que lorsque vous "
@@ -366,7 +357,7 @@ QFrame* AdvancedConnectionsPanel::buildVerificationSection()
 {
     m_verificationCard = Theme::card(this);
     m_verificationCard->setObjectName(QStringLiteral("verificationList"));
-    auto* layout = cardLayout(m_verificationCard);
+    auto* layout = Theme::cardLayout(m_verificationCard);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("Vérifications")));
     for (const char* text : {"Module audio installé", "Accès au microphone", "Autorisation de décrocher",
                              "Clé enregistrée sur ce Mac", "Connexion OpenAI vérifiée",
@@ -395,7 +386,7 @@ QFrame* AdvancedConnectionsPanel::buildPhoneCheckSection()
 {
     auto* card = Theme::card(this);
     card->setObjectName(QStringLiteral("phoneCheckSection"));
-    auto* layout = cardLayout(card);
+    auto* layout = Theme::cardLayout(card);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("Vérifier le téléphone et le microphone")));
 
     m_observeRelay = Theme::secondaryButton(QStringLiteral("Vérifier le relais iPhone"));

@@ -18,15 +18,6 @@ const QList<QPair<QString, QString>> AgentPage::kVoices{{QStringLiteral("Marin")
 namespace {
 constexpr int kInstructionsHeightPx = 150;
 
-QBoxLayout* cardLayout(QFrame* card)
-{
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(Theme::kCardPaddingPx, Theme::kCardPaddingPx, Theme::kCardPaddingPx,
-                               Theme::kCardPaddingPx);
-    layout->setSpacing(8);
-    return layout;
-}
-
 QLabel* fieldLabel(const QString& text, QWidget* parent)
 {
     QLabel* label = Theme::body(text, parent);
@@ -62,7 +53,7 @@ QWidget* AgentPage::buildEditor()
 {
     QFrame* card = Theme::card();
     card->setObjectName(QStringLiteral("agentEditor"));
-    QBoxLayout* layout = cardLayout(card);
+    QBoxLayout* layout = Theme::cardLayout(card, 8);
 
     layout->addWidget(fieldLabel(QStringLiteral("Nom de votre entreprise"), card));
     m_companyField = new QLineEdit(card);
@@ -99,7 +90,7 @@ QWidget* AgentPage::buildMissionCard()
 {
     QFrame* card = Theme::card();
     card->setObjectName(QStringLiteral("missionCard"));
-    QBoxLayout* layout = cardLayout(card);
+    QBoxLayout* layout = Theme::cardLayout(card, 8);
     layout->addWidget(Theme::sectionTitle(QStringLiteral("Sa mission pour cette première version"), card));
     const QList<QPair<QString, QString>> lines{
         {QStringLiteral("person.crop.circle.badge.checkmark"),

@@ -25,15 +25,6 @@ const QString kNoSpeech = QStringLiteral("Aucune parole transcrite pendant cette
 const QString kNoteHint =
     QStringLiteral("Note rédigée par vous. Le résumé automatique sera ajouté après validation des appels.");
 
-QVBoxLayout* cardLayout(QFrame* card)
-{
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(Theme::kCardPaddingPx, Theme::kCardPaddingPx, Theme::kCardPaddingPx,
-                               Theme::kCardPaddingPx);
-    layout->setSpacing(10);
-    return layout;
-}
-
 QString pickerLabel(const CallRecord& record)
 {
     return record.kind + QStringLiteral(" · ") + record.caller + QStringLiteral(" · ") +
@@ -62,7 +53,7 @@ QWidget* ConversationsPage::buildEmptyState()
 {
     QFrame* card = Theme::card(this);
     card->setObjectName(QStringLiteral("conversationsEmpty"));
-    QVBoxLayout* layout = cardLayout(card);
+    QVBoxLayout* layout = Theme::cardLayout(card);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);
     row->addWidget(Theme::symbol(QStringLiteral("text.bubble"), 28), 0, Qt::AlignVCenter);
@@ -101,7 +92,7 @@ QWidget* ConversationsPage::buildContent()
     layout->addLayout(pickerRow);
 
     QFrame* transcriptCard = Theme::card(content);
-    QVBoxLayout* transcriptLayout = cardLayout(transcriptCard);
+    QVBoxLayout* transcriptLayout = Theme::cardLayout(transcriptCard);
     auto* header = new QHBoxLayout;
     header->setSpacing(8);
     header->addWidget(Theme::symbol(QStringLiteral("text.bubble"), 18));
@@ -133,13 +124,13 @@ QWidget* ConversationsPage::buildContent()
     m_recording = new RecordingView(recordingCard);
     m_recording->setObjectName(QStringLiteral("conversationRecording"));
     m_recording->setExportAction([this](const CallRecord& record) { m_model.exportRecording(record.id); });
-    QVBoxLayout* recordingLayout = cardLayout(recordingCard);
+    QVBoxLayout* recordingLayout = Theme::cardLayout(recordingCard);
     recordingLayout->setContentsMargins(6, 6, 6, 6); // the panel has margins of its own
     recordingLayout->addWidget(m_recording);
     layout->addWidget(recordingCard);
 
     QFrame* noteCard = Theme::card(content);
-    QVBoxLayout* noteLayout = cardLayout(noteCard);
+    QVBoxLayout* noteLayout = Theme::cardLayout(noteCard);
     auto* noteHeader = new QHBoxLayout;
     noteHeader->setSpacing(8);
     noteHeader->addWidget(Theme::symbol(QStringLiteral("hand.raised"), 18));

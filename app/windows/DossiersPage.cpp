@@ -36,15 +36,6 @@ const QString kCopyExplanation =
 const QString kNoSpeech = QStringLiteral("Aucune parole transcrite pendant cette session.");
 constexpr int kTableHeightPx = 250;
 
-QVBoxLayout* cardLayout(QFrame* card)
-{
-    auto* layout = new QVBoxLayout(card);
-    layout->setContentsMargins(Theme::kCardPaddingPx, Theme::kCardPaddingPx, Theme::kCardPaddingPx,
-                               Theme::kCardPaddingPx);
-    layout->setSpacing(10);
-    return layout;
-}
-
 // Replaces a combo's entries only when they differ, keeping the choice when it is still offered.
 void setEntries(QComboBox* combo, const QStringList& entries, const QString& current)
 {
@@ -120,11 +111,11 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     browser->addWidget(m_tableCard);
 
     m_noMatch = Theme::card(m_browser);
-    cardLayout(m_noMatch)->addWidget(Theme::body(kNoMatch));
+    Theme::cardLayout(m_noMatch)->addWidget(Theme::body(kNoMatch));
     browser->addWidget(m_noMatch);
 
     m_selectHint = Theme::card(m_browser);
-    cardLayout(m_selectHint)->addWidget(Theme::caption(kSelectHint));
+    Theme::cardLayout(m_selectHint)->addWidget(Theme::caption(kSelectHint));
     browser->addWidget(m_selectHint);
 
     m_detail = static_cast<QFrame*>(buildDetail());
@@ -141,7 +132,7 @@ QWidget* DossiersPage::buildEmptyState()
 {
     QFrame* card = Theme::card(this);
     card->setObjectName(QStringLiteral("dossiersEmpty"));
-    QVBoxLayout* layout = cardLayout(card);
+    QVBoxLayout* layout = Theme::cardLayout(card);
     auto* row = new QHBoxLayout;
     row->setSpacing(12);
     row->addWidget(Theme::symbol(QStringLiteral("folder"), 28), 0, Qt::AlignTop);
@@ -219,7 +210,7 @@ QWidget* DossiersPage::buildDetail()
 {
     QFrame* card = Theme::card(this);
     card->setObjectName(QStringLiteral("dossierDetail"));
-    QVBoxLayout* layout = cardLayout(card);
+    QVBoxLayout* layout = Theme::cardLayout(card);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(12);

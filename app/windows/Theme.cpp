@@ -99,6 +99,14 @@ QFrame* card(QWidget* parent)
     return frame;
 }
 
+QVBoxLayout* cardLayout(QFrame* card, int spacingPx)
+{
+    auto* layout = new QVBoxLayout(card);
+    layout->setContentsMargins(kCardPaddingPx, kCardPaddingPx, kCardPaddingPx, kCardPaddingPx);
+    layout->setSpacing(spacingPx);
+    return layout;
+}
+
 QFrame* banner(const QString& tone, QWidget* parent)
 {
     auto* frame = new QFrame(parent);

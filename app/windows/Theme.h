@@ -10,6 +10,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QScrollArea;
+class QVBoxLayout;
 class QWidget;
 
 // The one look of the product's window: calm light surfaces, white cards, one accent colour.
@@ -38,6 +39,8 @@ QString styleSheet();
 
 // A white rounded card with padding; lay its children out with `cardLayout`.
 QFrame* card(QWidget* parent = nullptr);
+// The vertical layout of a card, with the card padding.
+QVBoxLayout* cardLayout(QFrame* card, int spacingPx = 10);
 // A tinted card for banners (accent, warning).
 QFrame* banner(const QString& tone, QWidget* parent = nullptr);
 
