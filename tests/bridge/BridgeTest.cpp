@@ -250,6 +250,7 @@ TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)
 
     // The voice device vanishes: the playback engine is stopped by the system.
     ASSERT_TRUE(phone.server.removeDevice(phone.voice));
+    phone.server.flushNotifications(); // its listener runs on the server's notification thread
     EXPECT_TRUE(phone.bridge.playbackEngine().wasStoppedBySystem());
     EXPECT_TRUE(phone.bridge.needsRestart());
     EXPECT_TRUE(phone.bridge.captureEngine().isRunning());
@@ -314,6 +315,7 @@ TEST(AudioBridge, RunsOnTheRealTimeClockAndStopsCleanly)
     EXPECT_GE(phone.bridge.health().snapshot().inputFrames, 4096) << "capture flows on the device threads";
     // A device vanishing under running IO threads stops the engine without a hang.
     ASSERT_TRUE(phone.server.removeDevice(phone.call));
+    phone.server.flushNotifications();
     EXPECT_TRUE(phone.bridge.needsRestart());
     EXPECT_FALSE(phone.bridge.captureEngine().isRunning());
     phone.bridge.stop();

@@ -94,6 +94,7 @@ TEST(SimAudioServer, BuiltInDevicesAndSystemDefaults)
               kAudioHardwareBadDeviceError);
     EXPECT_EQ(server.setPropertyData(kAudioObjectSystemObject, output, 0, nullptr, 2, &size),
               kAudioHardwareBadPropertySizeError);
+    server.flushNotifications();
     EXPECT_TRUE(recorder.seen.empty());
 
     const hal::StringRef uid(u"BuiltInSpeakerDevice");
@@ -143,6 +144,7 @@ TEST(SimAudioServer, InstallerLoadsTheDriverAndPropertiesAreForwarded)
                                          Recorder::listener, &recorder),
               0);
     EXPECT_EQ(hal::writeValue(server, input, hal::address(kAudioStreamPropertyIsActive), UInt32(0)), 0);
+    server.flushNotifications();
     ASSERT_EQ(recorder.seen.size(), 1u);
     EXPECT_EQ(recorder.seen[0].first, input);
     EXPECT_EQ(u32(server, input, kAudioStreamPropertyIsActive), 0u);
@@ -183,6 +185,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     ASSERT_EQ(phone.start(), 0);
     EXPECT_TRUE(server.isRunning(call));
     EXPECT_EQ(u32(server, call, kAudioDevicePropertyDeviceIsRunning), 1u);
+    server.flushNotifications();
     ASSERT_EQ(recorder.seen.size(), 1u)
         << "the driver's 'goin' change reaches listeners once for two clients";
 
@@ -204,6 +207,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     ASSERT_EQ(bridge.stop(), 0);
     EXPECT_FALSE(server.isRunning(call));
     EXPECT_EQ(u32(server, call, kAudioDevicePropertyDeviceIsRunning), 0u);
+    server.flushNotifications();
     EXPECT_EQ(recorder.seen.size(), 2u);
 }
 
@@ -327,6 +331,7 @@ TEST(SimAudioServer, DevicesVanishAndComeBack)
 
     ASSERT_TRUE(server.removeDevice(voice));
     EXPECT_EQ(devices(server).size(), 3u);
+    server.flushNotifications();
     EXPECT_EQ(recorder.seen.size(), 1u);
     EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
               AudioServer::kSpeakersID)
@@ -372,6 +377,75 @@ TEST(SimAudioServer, RealTimeClockRunsTheSameCycles)
     ASSERT_NE(first, heard.end()) << "nothing came back through the loopback";
     EXPECT_GE(first - heard.begin(), 2 * 2560) << "the loopback returned audio early";
     EXPECT_EQ(*first, 0.125f);
+}
+
+// As on a Mac, listeners hear of changes later, on the server's own thread, whichever thread made them.
+TEST(SimAudioServer, ListenersHearChangesOnTheNotificationThread)
+{
+    QTemporaryDir folder;
+    AudioServer server(folder.path().toStdString());
+    struct Heard {
+        AudioObjectPropertySelector selector;
+        std::thread::id thread;
+    };
+    struct Log {
+        std::vector<Heard> heard;
+        static void listener(AudioObjectID, UInt32 count, const AudioObjectPropertyAddress* addresses,
+                             void* data)
+        {
+            for (UInt32 i = 0; i < count; ++i)
+                static_cast<Log*>(data)->heard.push_back(
+                    Heard{addresses[i].mSelector, std::this_thread::get_id()});
+        }
+    } log;
+    constexpr UInt32 kUSB = fourCharCode("usb ");
+    const auto anything = hal::address(kAudioObjectPropertySelectorWildcard);
+    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+
+    // A sound server's thread plugs a headset in, makes it the default output and unplugs it.
+    AudioObjectID headset = 0;
+    UInt32 transport = 0;
+    std::u16string name;
+    std::thread soundServer([&] {
+        headset = server.addDevice({u"Casque USB", u"usb-headset", 1, 2, kUSB});
+        transport = u32(server, headset, kAudioDevicePropertyTransportType);
+        name = stringOf(server, headset, kAudioObjectPropertyName);
+        hal::writeValue(server, kAudioObjectSystemObject,
+                        hal::address(kAudioHardwarePropertyDefaultOutputDevice), headset);
+        server.removeDevice(headset);
+    });
+    const std::thread::id soundServerThread = soundServer.get_id();
+    soundServer.join();
+    server.flushNotifications();
+    EXPECT_EQ(transport, kUSB);
+    EXPECT_EQ(name, u"Casque USB");
+    EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
+              AudioServer::kSpeakersID)
+        << "the default output falls back to the speakers";
+    std::vector<AudioObjectPropertySelector> order;
+    for (const Heard& heard : log.heard) {
+        order.push_back(heard.selector);
+        EXPECT_NE(heard.thread, soundServerThread) << "heard on the thread that made the change";
+        EXPECT_NE(heard.thread, std::this_thread::get_id()) << "heard on the test's thread";
+        EXPECT_EQ(heard.thread, log.heard.front().thread) << "one notification thread";
+    }
+    EXPECT_EQ(order, (std::vector<AudioObjectPropertySelector>{
+                         kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultOutputDevice,
+                         kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultOutputDevice}));
+    ASSERT_EQ(server.removePropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+
+    // By hand: nothing arrives before the flush, which delivers on its caller's thread; a listener
+    // removed after the change still hears of it once, as it may on a Mac.
+    AudioServer manual((folder.path() + "/Manual").toStdString(), sim::NotificationDelivery::Manual);
+    log.heard.clear();
+    ASSERT_EQ(manual.addPropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+    const AudioObjectID dock = manual.addDevice({u"Dock", u"dock", 0, 2, kUSB});
+    ASSERT_EQ(manual.removePropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+    manual.removeDevice(dock);
+    EXPECT_TRUE(log.heard.empty());
+    manual.flushNotifications();
+    ASSERT_EQ(log.heard.size(), 1u);
+    EXPECT_EQ(log.heard[0].thread, std::this_thread::get_id());
 }
 
 TEST(SimAudioServer, InstallerRefusesBrokenPackages)

@@ -105,6 +105,8 @@ Mac::~Mac()
     for (const auto selector : kWatchedSelectors)
         m_server->removePropertyListener(kAudioObjectSystemObject, hal::address(selector), devicesChanged,
                                          this);
+    // A change matched to our listener before its removal is still delivered: let it land while we live.
+    m_server->flushNotifications();
     // The Phone app's audio closes while the server still runs its devices; nobody hears of it.
     m_callAudio->onChanged = nullptr;
     m_callAudio.reset();
@@ -184,6 +186,13 @@ void Mac::syncAudio()
         m_server->advanceFrames(due - m_audioFrames);
         m_audioFrames = due;
     }
+    settleAudio();
+}
+
+void Mac::settleAudio()
+{
+    m_server->flushNotifications();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 // --- calls
