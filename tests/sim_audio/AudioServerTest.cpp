@@ -41,13 +41,28 @@ UInt32 u32(hal::AudioHardware& hardware, AudioObjectID object, AudioObjectProper
     return value;
 }
 
+// Records what one listener hears, from the server's notification thread, until it goes: then it
+// stops listening and lets the calls already matched to it land first.
 struct Recorder {
+    Recorder(AudioServer& server, AudioObjectID object, const AudioObjectPropertyAddress& address)
+        : server(server), object(object), address(address)
+    {
+        EXPECT_EQ(server.addPropertyListener(object, address, listener, this), 0);
+    }
+    ~Recorder()
+    {
+        server.removePropertyListener(object, address, listener, this);
+        server.flushNotifications();
+    }
     static void listener(AudioObjectID object, UInt32 count, const AudioObjectPropertyAddress* addresses,
                          void* data)
     {
         for (UInt32 i = 0; i < count; ++i)
             static_cast<Recorder*>(data)->seen.push_back({object, addresses[i].mSelector});
     }
+    AudioServer& server;
+    const AudioObjectID object;
+    const AudioObjectPropertyAddress address;
     std::vector<std::pair<AudioObjectID, AudioObjectPropertySelector>> seen;
 };
 
@@ -79,13 +94,9 @@ TEST(SimAudioServer, BuiltInDevicesAndSystemDefaults)
               AudioServer::kMicrophoneID);
     EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
               AudioServer::kSpeakersID);
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject,
-                                         hal::address(kAudioObjectPropertySelectorWildcard,
-                                                      kAudioObjectPropertyScopeWildcard,
-                                                      kAudioObjectPropertyElementWildcard),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, kAudioObjectSystemObject,
+                      hal::address(kAudioObjectPropertySelectorWildcard, kAudioObjectPropertyScopeWildcard,
+                                   kAudioObjectPropertyElementWildcard));
     const auto output = hal::address(kAudioHardwarePropertyDefaultOutputDevice);
     EXPECT_EQ(hal::writeValue(server, kAudioObjectSystemObject, output, AudioServer::kMicrophoneID),
               kAudioHardwareBadDeviceError)
@@ -139,10 +150,7 @@ TEST(SimAudioServer, InstallerLoadsTheDriverAndPropertiesAreForwarded)
     EXPECT_EQ(stringOf(server, input, kAudioObjectPropertyName), u"Entrée stéréo");
 
     // The driver's own change reports come back under the server's ids.
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(input, hal::address(kAudioStreamPropertyIsActive),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, input, hal::address(kAudioStreamPropertyIsActive));
     EXPECT_EQ(hal::writeValue(server, input, hal::address(kAudioStreamPropertyIsActive), UInt32(0)), 0);
     server.flushNotifications();
     ASSERT_EQ(recorder.seen.size(), 1u);
@@ -167,10 +175,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     InstalledServer installed;
     AudioServer& server = *installed.server;
     const AudioObjectID call = hal::deviceForUID(server, u"fr.velkaro.audio.call");
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(call, hal::address(kAudioDevicePropertyDeviceIsRunning),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, call, hal::address(kAudioDevicePropertyDeviceIsRunning));
 
     sim::AudioClient phone(server, call);  // plays the caller into the device
     sim::AudioClient bridge(server, call); // records it
@@ -323,11 +328,7 @@ TEST(SimAudioServer, DevicesVanishAndComeBack)
               0);
     sim::AudioClient client(server, voice);
     ASSERT_EQ(client.start(), 0);
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject,
-                                         hal::address(kAudioHardwarePropertyDevices), Recorder::listener,
-                                         &recorder),
-              0);
+    Recorder recorder(server, kAudioObjectSystemObject, hal::address(kAudioHardwarePropertyDevices));
 
     ASSERT_TRUE(server.removeDevice(voice));
     EXPECT_EQ(devices(server).size(), 3u);
