@@ -60,3 +60,37 @@ function(orlea_benchmark name)
   add_dependencies(benchmarks ${name})
 endfunction()
 
+# orlea_fuzzer(name TEST test MAIN file SOURCES ... QT component ... SEEDS folder): a libFuzzer program with
+# AddressSanitizer and UndefinedBehaviorSanitizer. libFuzzer needs clang, so clang++ builds it directly,
+# whatever compiler builds the rest. CTest runs it for 25 s from the committed seeds; what it learns
+# goes to a corpus in the build folder, never into the source tree.
+find_program(ORLEA_CLANGXX NAMES clang++ clang++-14)
+function(orlea_fuzzer name)
+  cmake_parse_arguments(ARG "" "TEST;MAIN;SEEDS" "SOURCES;QT" ${ARGN})
+  if(NOT ORLEA_CLANGXX OR ORLEA_SANITIZE)
+    return()
+  endif()
+  set(program ${CMAKE_BINARY_DIR}/tests/${name})
+  set(includes -I${CMAKE_SOURCE_DIR})
+  set(libraries)
+  foreach(component ${ARG_QT})
+    list(APPEND includes
+         "-I$<JOIN:$<TARGET_PROPERTY:Qt6::${component},INTERFACE_INCLUDE_DIRECTORIES>,$<SEMICOLON>-I>")
+    list(APPEND libraries $<TARGET_FILE:Qt6::${component}>)
+  endforeach()
+  list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
+  add_custom_command(OUTPUT ${program}
+    COMMAND ${ORLEA_CLANGXX} -std=c++20 -g -O1 -fPIC -fsanitize=fuzzer,address,undefined
+            -fno-sanitize-recover=undefined ${includes} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_MAIN}
+            ${ARG_SOURCES} ${libraries} -lpthread -o ${program}
+    DEPENDS ${ARG_MAIN} ${ARG_SOURCES}
+    COMMAND_EXPAND_LISTS VERBATIM
+    COMMENT "Building the fuzzer ${name} with clang")
+  add_custom_target(${name} ALL DEPENDS ${program})
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${ARG_TEST}
+    COMMAND ${program} -max_total_time=25 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1
+            -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/ ${corpus} ${CMAKE_CURRENT_SOURCE_DIR}/${ARG_SEEDS})
+  set_tests_properties(${ARG_TEST} PROPERTIES TIMEOUT 120)
+endfunction()
