@@ -381,8 +381,14 @@ TEST(AudioEngine, IoThreadsMainThreadAndTapsRunTogether)
             player->stop();
             player->play();
         }
-        if (i == 150)
+        if (i == 150) {
+            // However slow the input thread (under a sanitizer, on a loaded machine), a block first.
+            for (int wait = 0; wait < 5000 && inputBlocks == 0; ++wait) {
+                engine.synchronize();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             engine.removeTap(engine.inputNode(), 0);
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
