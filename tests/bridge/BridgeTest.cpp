@@ -6,6 +6,7 @@
 #include "platform/sim/audio/AudioClient.h"
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
@@ -268,11 +269,20 @@ TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)
     phone.bridge.stop();
 }
 
+// The audio's own time, read by the recorder on the tap thread: blocks are placed where the audio put
+// them, however fast or slow the machine runs the cycles.
+struct AudioClock final : Clock {
+    std::atomic<double> seconds{0};
+    QDateTime now() const override { return QDateTime::fromSecsSinceEpoch(qint64(seconds.load())); }
+    double uptimeSeconds() const override { return seconds.load(); }
+};
+
 TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
 {
     PhoneCall phone;
     QTemporaryDir folder;
-    auto recorder = std::make_shared<CallAudioRecorder>(folder.path() + QStringLiteral("/call.wav"));
+    AudioClock clock;
+    auto recorder = std::make_shared<CallAudioRecorder>(folder.path() + QStringLiteral("/call.wav"), clock);
     phone.bridge.recorder = recorder;
     sim::AudioClient caller(phone.server, phone.call);
     std::vector<float> callerTone(48000 * 2 * 2);
@@ -282,7 +292,10 @@ TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
     phone.bridge.start(phone.call, phone.voice, false);
     ASSERT_EQ(caller.start(), 0);
     phone.bridge.enqueue(wireTone(440, 0.4, 48000));
-    phone.step(188); // about 2 s
+    for (int cycle = 0; cycle < 188; ++cycle) { // about 2 s
+        phone.step(1);
+        clock.seconds = clock.seconds + sim::AudioServer::kBufferFrames / sim::AudioServer::kSampleRateHz;
+    }
     phone.bridge.stop();
     phone.bridge.recorder.reset();
     std::promise<CallAudioRecorder::Result> done;
