@@ -35,3 +35,6 @@ function(orlea_benchmark name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
   add_dependencies(benchmarks ${name})
 endfunction()
+
+# The macOS icon file of Orlea and of its driver bundle, made by tools/make-icns (target OrleaAppIcon).
+set(ORLEA_APP_ICON ${CMAKE_BINARY_DIR}/icons/AppIcon.icns)

@@ -2,9 +2,11 @@
 
 #include <QStringList>
 
-// The three ways `orlea` runs; each returns the process exit code.
+// The ways `orlea` runs; each returns the process exit code.
 // The window on the simulated Mac with the stand-in AI and the "Simulateur" window.
 int runDesktop(int argc, char** argv);
+// The window on the real Mac (macOS builds only; macos/MacDesktop.cpp).
+int runMacDesktop(int argc, char** argv);
 // One complete call without a window, printing what happens (`--demo --call-once`).
 int runHeadlessDemo(int argc, char** argv);
 // Every page and sheet, empty and populated, to PNG files in `folder` (`--screenshots DIR`).
