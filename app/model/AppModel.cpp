@@ -132,6 +132,8 @@ AppModel::~AppModel()
     m_realtime->onError = nullptr;
     m_realtime->onUsage = nullptr;
     m_realtime->onInstructionsApplied = nullptr;
+    m_realtime->onSpeechStopped = nullptr;
+    m_realtime->onEvent = nullptr;
     // Stopped first: the tap thread must be quiet before its callback goes.
     m_audio->stop();
     m_audio->onPCM = nullptr;
@@ -208,23 +210,25 @@ void AppModel::wireRealtime()
             self->markChanged();
         }
     };
-    m_realtime->onAudio = [self](const QByteArray& pcm) {
-        if (self && !self->m_intervening)
-            self->m_audio->enqueue(pcm);
+    m_realtime->onAudio = [self](const QByteArray& pcm, const QString& itemID) {
+        if (self)
+            self->voiceArrived(pcm, itemID);
     };
-    m_realtime->onTranscript = [self](const QString& speaker, const QString& text) {
-        if (!self || !self->m_current)
-            return;
-        self->m_current->transcript.append(TranscriptLine::make(speaker, text));
-        self->markChanged();
+    m_realtime->onTranscript = [self](const QString& speaker, const QString& text, const QString& itemID) {
+        if (self)
+            self->transcriptArrived(speaker, text, itemID);
     };
     m_realtime->onInterruption = [self] {
         if (self)
-            self->m_audio->interrupt();
+            self->callerStartedSpeaking();
     };
-    m_realtime->onError = [self](const QString& message) {
+    m_realtime->onSpeechStopped = [self](qint64 audioEndMs) {
         if (self)
-            self->fail(message);
+            self->m_turns.turnEnded(audioEndMs);
+    };
+    m_realtime->onError = [self](const RealtimeError& failure) {
+        if (self)
+            self->realtimeFailed(failure);
     };
     m_realtime->onReady = [self] {
         if (self)
@@ -561,9 +565,10 @@ void AppModel::verifyAI(bool armAfter)
         if (self)
             self->completeAICheck(identity, std::nullopt, armAfter);
     };
-    probe->onError = [self, identity, armAfter](const QString& message) {
-        if (self)
-            self->completeAICheck(identity, message, armAfter);
+    probe->onError = [self, identity, armAfter](const RealtimeError& failure) {
+        // The probe asks for nothing, so an error about one event cannot be about the connection.
+        if (self && !failure.recoverable)
+            self->completeAICheck(identity, failure.text, armAfter);
     };
     probe->connect(*key, m_model, m_voice,
                    QStringLiteral("Vérification de connexion. Ne génère aucune réponse."));

@@ -222,6 +222,9 @@ QWidget* DossiersPage::buildDetail()
     m_detailCaption = Theme::caption(QString(), card);
     m_detailCaption->setObjectName(QStringLiteral("detailCaption"));
     titles->addWidget(m_detailCaption);
+    m_responsiveness = Theme::caption(QString(), card);
+    m_responsiveness->setObjectName(QStringLiteral("detailResponsiveness"));
+    titles->addWidget(m_responsiveness);
     top->addLayout(titles, 1);
     auto* picker = new QHBoxLayout;
     picker->setSpacing(8);
@@ -390,6 +393,8 @@ void DossiersPage::showDetail(const CallRecord& record, const QList<CallRecord>&
     m_headline->setText(QStringLiteral("Appel ") + record.reference() + QStringLiteral(" · ") +
                         record.caller);
     m_detailCaption->setText(record.kind + QStringLiteral(" · ") + record.phoneLabel());
+    m_responsiveness->setVisible(record.responseLatency.has_value());
+    m_responsiveness->setText(record.responseLatency ? record.responseLatency->label() : QString());
     {
         const QSignalBlocker blocker(m_followUp);
         m_followUp->setCurrentIndex(int(FollowUp::states().indexOf(record.statusLabel())));

@@ -77,6 +77,7 @@ private:
     std::optional<CallRecord> m_shown;
     QLabel* m_headline = nullptr;
     QLabel* m_detailCaption = nullptr;
+    QLabel* m_responsiveness = nullptr;
     QComboBox* m_followUp = nullptr;
     TranscriptView* m_transcript = nullptr;
     QLabel* m_copyStatus = nullptr;

@@ -1,5 +1,6 @@
 #include "app/records/CallRecord.h"
 #include "app/records/HistoryCodec.h"
+#include "tools/realtime-standin/StandInAgent.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,6 +165,12 @@ TEST_F(DemoProgramTest, OneWholeCallInRealTimeLeavesItsHistoryTranscriptAndRecor
     EXPECT_TRUE(speakers.contains("Orlea")) << speakers.join(",").toStdString() << diagnostics();
     EXPECT_TRUE(speakers.contains("Interlocuteur")) << speakers.join(",").toStdString() << diagnostics();
     EXPECT_TRUE(call.usage.has_value());
+    // Every answer to the caller is timed, and the call keeps the summary.
+    EXPECT_TRUE(output.contains("Réactivité, réponse par réponse")) << diagnostics();
+    ASSERT_TRUE(call.responseLatency.has_value()) << diagnostics();
+    EXPECT_GE(call.responseLatency->turns, 1);
+    EXPECT_GE(call.responseLatency->medianMs, int(StandInAgent::kThinkingSeconds * 1000))
+        << "an answer cannot come before the AI has thought";
 
     const QString data = home.path() + "/Velkaro";
     EXPECT_EQ(printed("Historique"), data + "/history.json") << diagnostics();

@@ -115,6 +115,35 @@ TEST(HistoryCodec, WritesEveryFieldInOrderAndRoundTrips)
     EXPECT_EQ((*decoded)[1], minimalRecord()) << "absent optionals stay absent";
 }
 
+TEST(HistoryCodec, InterruptedAnswersAndResponsivenessAreOptionalAdditions)
+{
+    // A file written before either was kept reads as it always did.
+    const QByteArray older =
+        R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","date":0,"caller":"06 12 34 56 78","kind":"Appel",)"
+        R"("transcript":[{"id":"FEDCBA98-7654-4321-8FED-CBA987654321","speaker":"Orlea","text":"Bonjour"}],)"
+        R"("note":"","followUpStatus":"En cours"}])";
+    const auto old = HistoryCodec::decode(older);
+    ASSERT_TRUE(old.has_value());
+    EXPECT_FALSE((*old)[0].transcript[0].interrupted);
+    EXPECT_FALSE((*old)[0].responseLatency.has_value());
+    EXPECT_EQ(HistoryCodec::encode(*old), older) << "an old file is written back unchanged";
+
+    CallRecord record = fullRecord();
+    TranscriptLine cut = TranscriptLine::make(QStringLiteral("Orlea"), QStringLiteral("Je note votre"));
+    cut.interrupted = true;
+    record.transcript.append(cut);
+    record.responseLatency = ResponseLatency{6, 900, 1400};
+    const QString json = toText(HistoryCodec::encode({record}));
+    EXPECT_EQ(json.count(QStringLiteral("\"interrupted\"")), 1) << "only the cut line says so";
+    EXPECT_TRUE(json.contains(QStringLiteral(R"("text":"Je note votre","interrupted":true})")));
+    EXPECT_TRUE(json.endsWith(QStringLiteral(
+        R"("followUpStatus":"En cours","responseLatency":{"turns":6,"medianMs":900,"p90Ms":1400}}])")))
+        << json.toStdString();
+    const auto decoded = HistoryCodec::decode(HistoryCodec::encode({record}));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ((*decoded)[0], record);
+}
+
 TEST(HistoryCodec, EscapesEveryStringSafely)
 {
     CallRecord record = minimalRecord();
@@ -168,6 +197,21 @@ TEST(HistoryCodec, DecodingIsAllOrNothing)
                  QJsonObject{{"id", "FEDCBA98-7654-4321-8FED-CBA987654321"}, {"speaker", "Orlea"}}};
          }},
         {"line not an object", [](QJsonObject& o) { o["transcript"] = QJsonArray{"Bonjour"}; }},
+        {"interrupted as a string",
+         [](QJsonObject& o) {
+             o["transcript"] = QJsonArray{QJsonObject{{"id", "FEDCBA98-7654-4321-8FED-CBA987654321"},
+                                                      {"speaker", "Orlea"},
+                                                      {"text", "Bonjour"},
+                                                      {"interrupted", "oui"}}};
+         }},
+        {"responseLatency without p90Ms",
+         [](QJsonObject& o) {
+             o["responseLatency"] = QJsonObject{{"turns", 2}, {"medianMs", 900}};
+         }},
+        {"responseLatency with a fraction",
+         [](QJsonObject& o) {
+             o["responseLatency"] = QJsonObject{{"turns", 2}, {"medianMs", 900.5}, {"p90Ms", 1000}};
+         }},
     };
     for (const Case& c : cases) {
         QJsonArray array = QJsonDocument::fromJson(valid).array();

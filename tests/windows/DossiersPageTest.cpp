@@ -341,13 +341,20 @@ TEST_F(DossiersPageTest, DetailActionsReachTheModel)
     ASSERT_EQ(revealer.shown.size(), 1);
     EXPECT_TRUE(revealer.shown.first().endsWith(QStringLiteral(".txt")));
 
-    // A recorded call shows its recording panel; a missing file is explained there.
-    model->history().update(elodie.id,
-                            [](CallRecord& record) { record.recordingFile = QStringLiteral("Appel-x.wav"); });
+    // A recorded call shows its recording panel; a missing file is explained there. Its answer times
+    // show under its title.
+    const QString responsiveness = QStringLiteral(
+        "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées");
+    EXPECT_FALSE(showsText(*page, responsiveness));
+    model->history().update(elodie.id, [](CallRecord& record) {
+        record.recordingFile = QStringLiteral("Appel-x.wav");
+        record.responseLatency = ResponseLatency{6, 900, 1400};
+    });
     model->setStatus(QStringLiteral("enregistrement"));
     settle();
     EXPECT_TRUE(page->recordingView()->isVisibleTo(page.get()));
     EXPECT_EQ(page->recordingView()->state(), RecordingView::State::MissingFile);
+    EXPECT_TRUE(showsText(*page, responsiveness));
     saveSnapshot(*page, QStringLiteral("dossiers-selected"));
     page->resize(880, 1400); // the whole scrolling content, to look at its bottom too
     settle();
