@@ -1,10 +1,12 @@
-// What a user keeps when a save meets a crash, a full or broken disk, or a folder out of place.
+// What a user keeps when a save meets a crash, a full or broken disk, a folder out of place, or a
+// second copy of the program on the same data.
 
 #include "app/audio/CallAudioRecorder.h"
 #include "app/common/AppError.h"
 #include "app/common/AppPaths.h"
 #include "app/common/Clock.h"
 #include "app/common/FileSystem.h"
+#include "app/common/InstanceLock.h"
 #include "app/common/PrivateFile.h"
 #include "app/common/UserDefaults.h"
 #include "app/records/HistoryCodec.h"
@@ -382,4 +384,41 @@ TEST_F(SaveFault, ATranscriptsFolderReplacedByAFileKeepsTheHistoryAndRecoversOnc
     ASSERT_TRUE(store.saveHistory()) << errors.join(" | ").toStdString();
     for (const CallRecord& record : {first, second})
         EXPECT_EQ(contents(TranscriptFiles::filePath(record.id)), record.transcriptDocument().toUtf8());
+}
+
+TEST(InstanceFault, TwoProcessesOnOneDataFolderAndALockLeftByAKilledOne)
+{
+    TestDataHome home;
+    const QString folder = AppPaths::dataFolder();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    Child child;
+    child.pid = ::fork();
+    ASSERT_GE(child.pid, 0);
+    if (child.pid == 0) {
+        ::close(ready[0]);
+        InstanceLock::Outcome held = InstanceLock::acquire(folder);
+        signalReady(ready[1], held.lock ? 'y' : 'n');
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(answer, 'y') << "the first copy takes the folder";
+
+    const InstanceLock::Outcome second = InstanceLock::acquire(folder);
+    EXPECT_FALSE(second.lock.has_value()) << "a second copy must not share the data folder";
+    EXPECT_EQ(second.refusal, QStringLiteral("Orlea est déjà ouvert avec le dossier de données « %1 » "
+                                             "(processus %2). Un seul Orlea peut l’utiliser à la fois : "
+                                             "fermez l’autre, puis relancez.")
+                                  .arg(folder)
+                                  .arg(child.pid));
+
+    // Killed without a chance to clean up: its lock goes with it.
+    child.stop();
+    InstanceLock::Outcome next = InstanceLock::acquire(folder);
+    EXPECT_TRUE(next.lock.has_value()) << next.refusal.toStdString();
+    EXPECT_EQ(posixMode(InstanceLock::lockFile(folder)), 0600);
 }
