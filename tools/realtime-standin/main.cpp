@@ -38,6 +38,7 @@ int main(int argc, char** argv)
     StandInAgent agent(server, *script);
     agent.setSpeed(parser.value(speed).toDouble());
     server.setConfirmsSessions(!parser.isSet(neverConfirm));
+    server.setKeepsReceived(false);
     if (!server.listen(tls, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;
