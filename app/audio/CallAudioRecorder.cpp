@@ -275,7 +275,9 @@ CallAudioRecorder::Result CallAudioRecorder::State::mix()
     // Flushed and renamed whole, as every file the program keeps.
     const int fd = std::exchange(outputFd, -1);
     try {
-        PrivateFile::replace(fd, partial, url);
+        // A folder that would not flush leaves the recording in place: keeping it is worth more
+        // than a report about its durability.
+        [[maybe_unused]] const bool flushed = PrivateFile::replace(fd, partial, url);
     } catch (const AppError& error) {
         partial.clear(); // already removed
         return fail(error);

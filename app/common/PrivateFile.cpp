@@ -69,10 +69,11 @@ void write(const QString& path, const QByteArray& bytes)
         fs.unlink(pattern.constData());
         fail(FileOperation::Write, path, err);
     }
-    replace(fd, temporary, path);
+    if (!replace(fd, temporary, path))
+        fail(FileOperation::Write, path);
 }
 
-void replace(int fd, const QString& temporary, const QString& path)
+bool replace(int fd, const QString& temporary, const QString& path)
 {
     FileSystem& fs = FileSystem::current();
     const QByteArray from = native(temporary);
@@ -94,8 +95,7 @@ void replace(int fd, const QString& temporary, const QString& path)
         fail(FileOperation::Write, path, err);
     }
     // Until the folder is flushed, the rename itself may not survive a power cut.
-    if (fs.syncFolder(native(parentOf(path)).constData()) != 0)
-        fail(FileOperation::Write, path);
+    return fs.syncFolder(native(parentOf(path)).constData()) == 0;
 }
 
 void ensureFolder(const QString& path, Tighten tighten)

@@ -17,9 +17,10 @@ constexpr mode_t kFolderMode = 0700;
 void write(const QString& path, const QByteArray& bytes);
 
 // The second half of `write` for a file produced elsewhere (the recorder's mix): flushes the finished
-// temporary file open on `fd`, closes it, renames it over `path` and flushes the folder. On failure the
-// temporary file is removed and the error thrown; `fd` is closed either way.
-void replace(int fd, const QString& temporary, const QString& path);
+// temporary file open on `fd`, closes it, renames it over `path` and flushes the folder. A failure up to
+// the rename removes the temporary file, leaves `path` as it was and throws; `fd` is closed either way.
+// Once renamed the new file stays: a folder that would not flush only makes the result false.
+[[nodiscard]] bool replace(int fd, const QString& temporary, const QString& path);
 
 // The name `write` gives its temporary files for `path`, before mkostemps fills in the Xs.
 QString temporaryPattern(const QString& path);
