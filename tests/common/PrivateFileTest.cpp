@@ -1,12 +1,14 @@
 #include "app/common/PrivateFile.h"
 #include "app/common/AppError.h"
 #include "app/common/AppPaths.h"
+#include "app/common/FileSystem.h"
 #include "tests/support/PrivateMounts.h"
 #include "tests/support/TestDataHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -61,31 +63,33 @@ TEST(PrivateFile, AFailedRenameLeavesNoTemporaryFile)
 
 TEST(PrivateFile, FailureKeepsThePreviousFileAndSpeaksFrench)
 {
-    // A data folder on a read-only mount, which root cannot write either; without the right to mount
-    // (an ordinary user without user namespaces) a folder without write permission does the same.
+    // A data folder on a read-only mount, which root cannot write either. Where this process may not
+    // mount, the file system answers as a read-only volume through the seam.
+    struct ReadOnlyVolume final : FileSystem {
+        int createTemporary(QByteArray&) override
+        {
+            errno = EROFS;
+            return -1;
+        }
+    } readOnly;
     TestDataHome home;
     const QString folder = AppPaths::dataFolder();
     PrivateFile::ensureFolder(folder);
     PrivateFile::write(folder + "/history.json", "kept");
     QString why;
     const bool mounted = PrivateMounts::bindReadOnly(folder, &why);
-    ASSERT_TRUE(mounted || ::geteuid() != 0) << "root can always mount here: " << why.toStdString();
+    std::optional<FileSystem::Override> seam;
     if (!mounted)
-        ::chmod(QFile::encodeName(folder).constData(), 0500);
+        seam.emplace(readOnly);
     try {
         PrivateFile::write(folder + "/history.json", "lost");
         ADD_FAILURE() << "writing into a read-only folder must throw";
     } catch (const AppError& e) {
-        EXPECT_EQ(e.message(), mounted
-                                   ? QString("Le volume est en lecture seule : impossible d’enregistrer le "
-                                             "fichier « history.json ».")
-                                   : QString("Vous ne disposez pas de l’autorisation nécessaire pour "
-                                             "enregistrer le fichier « history.json »."));
+        EXPECT_EQ(e.message(),
+                  "Le volume est en lecture seule : impossible d’enregistrer le fichier « history.json ».");
     }
     if (mounted)
         PrivateMounts::unmount(folder);
-    else
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
     EXPECT_EQ(PrivateFile::read(folder + "/history.json").value(), QByteArray("kept"));
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"history.json"});
 }
