@@ -48,29 +48,15 @@ public:
         m_operations.clear();
     }
 
-    int createTemporary(QByteArray& pattern) override
-    {
-        const int fd = FileSystem::createTemporary(pattern);
-        note("create " + QFileInfo(QFile::decodeName(pattern)).fileName());
-        return fd;
-    }
     ssize_t write(int fd, const void* data, size_t size) override
     {
         note("write " + nameOf(fd));
-        if (failWriteWith != 0) {
-            errno = failWriteWith;
-            return -1;
-        }
-        return FileSystem::write(fd, data, size);
+        return failWriteWith ? failing(failWriteWith) : FileSystem::write(fd, data, size);
     }
     int syncFile(int fd) override
     {
         note("sync " + nameOf(fd));
-        if (failSyncWith != 0) {
-            errno = failSyncWith;
-            return -1;
-        }
-        return FileSystem::syncFile(fd);
+        return failSyncWith ? failing(failSyncWith) : FileSystem::syncFile(fd);
     }
     int close(int fd) override
     {
@@ -90,6 +76,11 @@ public:
     }
 
 private:
+    static int failing(int err)
+    {
+        errno = err;
+        return -1;
+    }
     static QString nameOf(int fd)
     {
         return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(fd))).fileName();
