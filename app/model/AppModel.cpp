@@ -532,6 +532,8 @@ AppModel::Validated AppModel::validate(bool phoneMode)
         modelName.chop(1);
     if (modelName.isEmpty())
         throw AppError(QStringLiteral("Le modèle IA doit être renseigné."));
+    if (const auto refusal = RealtimeClient::endpointRefusal(m_realtime->endpointURL(m_model)))
+        throw AppError(*refusal);
     return Validated{*input, *output, *key};
 }
 
@@ -551,13 +553,20 @@ void AppModel::verifyAI(bool armAfter)
             QStringLiteral("Aucune clé n’est enregistrée. Saisissez votre clé existante dans Connexions."));
         return;
     }
+    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
+    // The key never leaves for an address that would expose it.
+    if (const auto refusal = RealtimeClient::endpointRefusal(probe->endpointURL(m_model))) {
+        setAiVerified(false);
+        setAiStatus(*refusal);
+        setError(*refusal);
+        return;
+    }
     setCheckingAI(true);
     setAiVerified(false);
     setAiStatus(QStringLiteral("Vérification de la connexion…"));
     m_connectionTimeout.cancel();
     if (m_connectionProbe)
         m_connectionProbe->close();
-    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
     m_connectionProbe = probe;
     const RealtimeClient* identity = probe.get();
     QPointer<AppModel> self(this);

@@ -149,6 +149,17 @@ TEST_F(SessionTest, ArmingIsRefusedWithoutAnAnsweringAIOrAValidSetup)
     const QString silence = "L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet.";
     EXPECT_EQ(model->aiStatus(), silence);
     EXPECT_EQ(model->error(), std::optional<QString>(silence));
+
+    // An endpoint that would carry the key in clear to another machine is refused before any check.
+    model->setError(std::nullopt);
+    qputenv("ORLEA_REALTIME_URL", "ws://192.0.2.1/v1/realtime");
+    model->toggleArmed();
+    EXPECT_FALSE(model->checkingAI()) << "no connection is attempted";
+    EXPECT_FALSE(model->armed());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(
+        model->error()->startsWith("L’adresse du service IA « ws://192.0.2.1/v1/realtime » est refusée"))
+        << model->error()->toStdString();
 }
 
 TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSession)

@@ -307,20 +307,9 @@ TEST_F(HistoryStoreTest, FailuresAreReportedWithTheirPrefix)
     EXPECT_GT(errors[0].size(), QString("Impossible de sauvegarder l’historique : ").size());
     EXPECT_EQ(store.records().size(), 1) << "the record stays in memory";
 
-    // The transcripts folder's place is taken by a file: the history is saved, the transcript is not.
-    QFile::remove(AppPaths::dataFolder());
-    QDir().mkpath(AppPaths::dataFolder());
-    overwrite(AppPaths::transcriptsFolder(), "pas un dossier");
-    errors.clear();
-    EXPECT_FALSE(store.saveHistory());
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].startsWith(
-        "Historique enregistré, mais un fichier de transcription n’a pas pu être mis à jour : "))
-        << errors[0].toStdString();
-    EXPECT_EQ(contents(AppPaths::historyFile()), HistoryCodec::encode(store.records()));
-
     // A record that cannot be represented fails the save and leaves the previous file whole.
-    QFile::remove(AppPaths::transcriptsFolder());
+    QFile::remove(AppPaths::dataFolder());
+    ASSERT_TRUE(store.saveHistory());
     const QByteArray previous = contents(AppPaths::historyFile());
     CallRecord broken = callRecord("Date impossible");
     broken.date = std::numeric_limits<double>::quiet_NaN();
