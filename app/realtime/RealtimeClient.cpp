@@ -169,8 +169,9 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
         QMetaObject::invokeMethod(
             &m_context,
             [this, generation, message = *refusal] {
-                if (generation == m_generation && onError)
-                    onError(message);
+                if (generation == m_generation)
+                    report({QStringLiteral("connection"), QStringLiteral("endpoint_refused"), QString(),
+                            QString(), message});
             },
             Qt::QueuedConnection);
         return;
