@@ -75,7 +75,7 @@ QString searchText(const CallRecord& record)
     return parts.join(QLatin1Char(' '));
 }
 
-bool passes(const CallRecord& record, const Filter& filter)
+bool passesFolderAndStatus(const CallRecord& record, const Filter& filter)
 {
     if (filter.folder == kUnfiled) {
         if (record.dossier)
@@ -84,7 +84,12 @@ bool passes(const CallRecord& record, const Filter& filter)
         if (record.dossier != filter.folder)
             return false;
     }
-    if (filter.status != kAllStates && record.statusLabel() != filter.status)
+    return filter.status == kAllStates || record.statusLabel() == filter.status;
+}
+
+bool passes(const CallRecord& record, const Filter& filter)
+{
+    if (!passesFolderAndStatus(record, filter))
         return false;
     if (filter.search.isEmpty())
         return true;

@@ -48,7 +48,7 @@ qsizetype HistoryStore::indexOf(const QUuid& id) const
 
 void HistoryStore::changed(qsizetype index)
 {
-    m_cache[size_t(index)] = Cache{};
+    m_cache[size_t(index)] = Cache{{}, {}, ++m_revision};
 }
 
 void HistoryStore::load()
@@ -73,7 +73,7 @@ void HistoryStore::load()
         return;
     }
     m_records = std::move(*records);
-    m_cache.assign(size_t(m_records.size()), Cache{});
+    m_cache.assign(size_t(m_records.size()), Cache{{}, {}, ++m_revision});
 }
 
 const QByteArray& HistoryStore::encodedHistory()
@@ -156,7 +156,7 @@ QString HistoryStore::writeTranscriptFile(const CallRecord& record)
 void HistoryStore::insert(CallRecord record)
 {
     m_records.prepend(std::move(record));
-    m_cache.insert(m_cache.begin(), Cache{});
+    m_cache.insert(m_cache.begin(), Cache{{}, {}, ++m_revision});
     saveHistory();
 }
 
