@@ -57,10 +57,10 @@ void HistoryStore::load()
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return; // first start: nothing to show, nothing to say
-    std::optional<QList<CallRecord>> records;
+    std::optional<HistoryCodec::Decoded> records;
     try {
         if (const auto bytes = PrivateFile::read(path))
-            records = HistoryCodec::decode(*bytes);
+            records = HistoryCodec::decodeKeepingJson(*bytes);
         else
             return;
     } catch (const AppError&) {
@@ -72,8 +72,11 @@ void HistoryStore::load()
         report(kUnreadableMessage);
         return;
     }
-    m_records = std::move(*records);
+    m_records = std::move(records->records);
     m_cache.assign(size_t(m_records.size()), Cache{{}, {}, ++m_revision});
+    // Records read in the form the encoder writes keep their bytes: the first save copies them.
+    for (qsizetype i = 0; i < m_records.size(); ++i)
+        m_cache[size_t(i)].json = std::move(records->json[i]);
 }
 
 const QByteArray& HistoryStore::encodedHistory()
