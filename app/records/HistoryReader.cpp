@@ -6,6 +6,7 @@
 // gives.
 #include "app/records/HistoryCodec.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -15,9 +16,38 @@ namespace HistoryCodec {
 
 namespace {
 
+// The few texts repeated on every line or record (the speakers, the kind of call) are read once and
+// shared, rather than allocated again hundreds of thousands of times in a long history.
+class Repeats {
+public:
+    // The text of the plain (escape-free) UTF-8 bytes, shared with earlier identical bytes.
+    const QString& text(const char* bytes, qsizetype size)
+    {
+        for (Entry& entry : m_entries)
+            if (entry.bytes.size() == size && std::memcmp(entry.bytes.constData(), bytes, size_t(size)) == 0)
+                return entry.text;
+        Entry& entry = m_entries[m_next++ % kEntries];
+        entry.bytes = QByteArray(bytes, size);
+        entry.text = QString::fromUtf8(entry.bytes);
+        return entry.text;
+    }
+
+private:
+    static constexpr int kEntries = 8;
+    struct Entry {
+        QByteArray bytes;
+        QString text;
+    };
+    Entry m_entries[kEntries];
+    int m_next = 0;
+};
+
 class RecordReader {
 public:
-    RecordReader(const char* begin, const char* end) : m_p(begin), m_end(end) {}
+    RecordReader(const char* begin, const char* end, Repeats& repeats)
+        : m_p(begin), m_end(end), m_repeats(repeats)
+    {
+    }
 
     const char* position() const { return m_p; }
 
@@ -26,13 +56,14 @@ public:
     {
         if (!literal("{\"id\":") || !uuid(record.id) || !literal(",\"date\":") || !number(record.date) ||
             !literal(",\"caller\":") || !string(record.caller) || !literal(",\"kind\":") ||
-            !string(record.kind) || !literal(",\"transcript\":["))
+            !string(record.kind, Share::Yes) || !literal(",\"transcript\":["))
             return false;
         if (!peek(']')) {
             do {
                 TranscriptLine line;
                 if (!literal("{\"id\":") || !uuid(line.id) || !literal(",\"speaker\":") ||
-                    !string(line.speaker) || !literal(",\"text\":") || !string(line.text) || !literal("}"))
+                    !string(line.speaker, Share::Yes) || !literal(",\"text\":") || !string(line.text) ||
+                    !literal("}"))
                     return false;
                 record.transcript.append(std::move(line));
             } while (literal(","));
@@ -69,15 +100,53 @@ private:
     {
         if (m_end - m_p < 38 || m_p[0] != '"' || m_p[37] != '"')
             return false;
-        for (int i = 1; i <= 36; ++i) {
-            const char c = m_p[i];
-            const bool hyphen = i == 9 || i == 14 || i == 19 || i == 24;
-            if (hyphen ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')))
+        uchar bytes[16];
+        int count = 0;
+        for (int i = 1; i <= 36; i += 2) {
+            if (i == 9 || i == 14 || i == 19 || i == 24) {
+                if (m_p[i] != '-')
+                    return false;
+                ++i;
+            }
+            const int high = hexDigit(m_p[i]);
+            const int low = hexDigit(m_p[i + 1]);
+            if (high < 0 || low < 0)
                 return false;
+            bytes[count++] = uchar(high << 4 | low);
         }
-        id = QUuid::fromString(QLatin1StringView(m_p + 1, 36));
+        id = QUuid::fromRfc4122(QByteArrayView(reinterpret_cast<const char*>(bytes), 16));
         m_p += 38;
         return true;
+    }
+
+    // 0..15 for the upper-case hex digits the encoder writes, -1 for any other byte.
+    static int hexDigit(char c) { return kHexDigits[uchar(c)]; }
+
+    static constexpr std::array<qint8, 256> kHexDigits = [] {
+        std::array<qint8, 256> table{};
+        for (int c = 0; c < 256; ++c)
+            table[size_t(c)] = c >= '0' && c <= '9'   ? qint8(c - '0')
+                               : c >= 'A' && c <= 'F' ? qint8(c - 'A' + 10)
+                                                      : -1;
+        return table;
+    }();
+
+    // Steps over plain ASCII eight bytes at a time: text without quotes, backslashes, controls or
+    // multi-byte characters, which is most of what a transcript holds.
+    void skipPlainRun()
+    {
+        constexpr quint64 kOnes = 0x0101010101010101ULL;
+        constexpr quint64 kHighs = 0x8080808080808080ULL;
+        auto hasZero = [](quint64 v) { return (v - kOnes) & ~v & kHighs; };
+        while (m_end - m_p >= 8) {
+            quint64 word;
+            std::memcpy(&word, m_p, 8);
+            const quint64 special = (word & kHighs) | ((word - 0x20 * kOnes) & ~word & kHighs) |
+                                    hasZero(word ^ ('"' * kOnes)) | hasZero(word ^ ('\\' * kOnes));
+            if (special)
+                return;
+            m_p += 8;
+        }
     }
 
     // A number as the encoder writes it: the shortest text that reads back as the same double.
@@ -117,14 +186,19 @@ private:
         return parsed.ec == std::errc() && parsed.ptr == m_p && !(value == 0 && *start == '-');
     }
 
+    enum class Share { No, Yes };
+
     // A string as the encoder writes it: UTF-8 as is, the short escapes, \u00xx for other controls.
-    bool string(QString& text)
+    bool string(QString& text, Share share = Share::No)
     {
         if (!peek('"'))
             return false;
         const char* start = ++m_p;
         bool escaped = false;
         while (m_p < m_end) {
+            skipPlainRun();
+            if (m_p >= m_end)
+                break;
             const uchar c = uchar(*m_p);
             if (c == '"')
                 break;
@@ -161,7 +235,8 @@ private:
             return false;
         const char* end = m_p++;
         if (!escaped) {
-            text = QString::fromUtf8(start, end - start);
+            text = share == Share::Yes ? m_repeats.text(start, end - start)
+                                       : QString::fromUtf8(start, end - start);
             return true;
         }
         QByteArray plain;
@@ -264,6 +339,7 @@ private:
 
     const char* m_p;
     const char* m_end;
+    Repeats& m_repeats;
 };
 
 // The end of the JSON value starting at `p` (an object or an array), found by its brackets outside
@@ -315,6 +391,7 @@ std::optional<Decoded> decodeKeepingJson(const QByteArray& bytes)
     if (bytes.size() < 2 || *begin != '[' || end[-1] != ']')
         return decodePlainly(bytes);
     Decoded decoded;
+    Repeats repeats;
     const char* p = begin + 1;
     if (p == end - 1)
         return decoded;
@@ -322,7 +399,7 @@ std::optional<Decoded> decodeKeepingJson(const QByteArray& bytes)
         if (*p != '{')
             return decodePlainly(bytes);
         CallRecord record;
-        RecordReader reader(p, end);
+        RecordReader reader(p, end, repeats);
         QByteArray json;
         if (reader.record(record)) {
             json = QByteArray(p, reader.position() - p);

@@ -58,8 +58,9 @@ void HistoryStore::load()
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return; // first start: nothing to show, nothing to say
     std::optional<HistoryCodec::Decoded> records;
+    std::optional<QByteArray> bytes;
     try {
-        if (const auto bytes = PrivateFile::read(path))
+        if ((bytes = PrivateFile::read(path)))
             records = HistoryCodec::decodeKeepingJson(*bytes);
         else
             return;
@@ -77,6 +78,10 @@ void HistoryStore::load()
     // Records read in the form the encoder writes keep their bytes: the first save copies them.
     for (qsizetype i = 0; i < m_records.size(); ++i)
         m_cache[size_t(i)].json = std::move(records->json[i]);
+    // The file's bytes become the buffer that saves fill: already in memory, they spare the first save
+    // touching tens of megabytes for the first time. The room for the calls to come is only mapped.
+    m_encoded = std::move(*bytes);
+    m_encoded.reserve(m_encoded.size() + m_encoded.size() / 8);
 }
 
 const QByteArray& HistoryStore::encodedHistory()
@@ -90,9 +95,10 @@ const QByteArray& HistoryStore::encodedHistory()
     }
     // The buffer keeps its pages from one save to the next: refilling it is a copy, not a fresh
     // allocation whose every page faults in.
-    if (m_encoded.capacity() < total)
-        m_encoded.reserve(total + total / 8);
-    m_encoded.resize(total - (m_records.isEmpty() ? 0 : 1));
+    const qsizetype size = total - (m_records.isEmpty() ? 0 : 1);
+    if (m_encoded.capacity() < size)
+        m_encoded.reserve(size + size / 8);
+    m_encoded.resize(size);
     char* p = m_encoded.data();
     *p++ = '[';
     for (qsizetype i = 0; i < m_records.size(); ++i) {
