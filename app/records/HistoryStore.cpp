@@ -155,6 +155,23 @@ void HistoryStore::refreshTranscripts()
     }
 }
 
+bool HistoryStore::prepareSave(qsizetype count)
+{
+    if (m_historyReadFailed)
+        return false;
+    // Counted from the end: calls arrive at the top and leave the oldest where they are.
+    for (; count > 0 && m_preparedFromEnd < m_records.size(); --count, ++m_preparedFromEnd) {
+        const qsizetype index = m_records.size() - 1 - m_preparedFromEnd;
+        Cache& cache = m_cache[size_t(index)];
+        if (!cache.documentDigest.isEmpty())
+            continue;
+        const QByteArray content = m_records[index].transcriptDocument().toUtf8();
+        cache.documentDigest = TranscriptFiles::digest(content);
+        m_files.verify(m_records[index].id, content, cache.documentDigest);
+    }
+    return m_preparedFromEnd < m_records.size();
+}
+
 QString HistoryStore::writeTranscriptFile(const CallRecord& record)
 {
     m_files.ensureFolder();

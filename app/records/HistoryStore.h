@@ -41,6 +41,10 @@ public:
 
     // Writes the history file, then refreshes the transcript files. Returns true when both succeeded.
     bool saveHistory();
+    // Does ahead, for at most `count` more records, what the first save of a run would do for each
+    // record of a long history: its transcript's digest and the check of its transcript file. Writes
+    // nothing. Returns true while records are left, so that it can be called between events.
+    bool prepareSave(qsizetype count);
 
     // A finished conversation: inserted at the top, then saved.
     void insert(CallRecord record);
@@ -88,6 +92,7 @@ private:
     std::vector<Cache> m_cache; // parallel to m_records
     QByteArray m_encoded;
     quint64 m_revision = 0;
+    qsizetype m_preparedFromEnd = 0; // records at the end of the list prepareSave has been through
     bool m_historyReadFailed = false;
     TranscriptFiles m_files;
 };
