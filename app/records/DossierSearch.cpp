@@ -99,27 +99,17 @@ bool hasLoneSurrogate(const QString& text)
 bool foldParts(const CallRecord& record, QByteArray& out)
 {
     const FoldTable& table = FoldTable::get();
-    const QString parts[] = {record.reference(), record.caller,        record.phoneLabel(),
-                             record.kind,        record.folderLabel(), record.note};
-    qsizetype size = record.transcript.size();
+    const QStringList parts = Dossiers::searchParts(record);
+    qsizetype size = parts.size();
     for (const QString& part : parts)
-        size += part.size() + 1;
-    for (const TranscriptLine& line : record.transcript)
-        size += line.text.size();
+        size += part.size();
     out.reserve(size * FoldTable::kMaxBytes);
-    bool first = true;
-    auto add = [&](const QString& part) {
-        if (!first)
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        if (i > 0)
             out += ' ';
-        first = false;
-        return table.append(out, part);
-    };
-    for (const QString& part : parts)
-        if (!add(part))
+        if (!table.append(out, parts[i]))
             return false;
-    for (const TranscriptLine& line : record.transcript)
-        if (!add(line.text))
-            return false;
+    }
     out.squeeze();
     return true;
 }

@@ -66,13 +66,19 @@ QStringList statusFilterEntries()
     return QStringList{kAllStates} + FollowUp::states();
 }
 
-QString searchText(const CallRecord& record)
+QStringList searchParts(const CallRecord& record)
 {
     QStringList parts{record.reference(), record.caller,        record.phoneLabel(),
                       record.kind,        record.folderLabel(), record.note};
+    parts.reserve(parts.size() + record.transcript.size());
     for (const TranscriptLine& line : record.transcript)
         parts.append(line.text);
-    return parts.join(QLatin1Char(' '));
+    return parts;
+}
+
+QString searchText(const CallRecord& record)
+{
+    return searchParts(record).join(QLatin1Char(' '));
 }
 
 bool passesFolderAndStatus(const CallRecord& record, const Filter& filter)

@@ -34,6 +34,8 @@ struct Filter {
 
 // Reference, caller, number label, kind, dossier label, note and every line's text, joined by one space.
 QString searchText(const CallRecord& record);
+// The same texts, before they are joined.
+QStringList searchParts(const CallRecord& record);
 // The dossier and follow-up tests, which come before the search test.
 bool passesFolderAndStatus(const CallRecord& record, const Filter& filter);
 bool passes(const CallRecord& record, const Filter& filter);
