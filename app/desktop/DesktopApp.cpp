@@ -61,11 +61,12 @@ bool prepareHistoryFixture(int count, QString* error)
     }
     qputenv("ORLEA_DATA_HOME", folder);
     const QLocale locale;
-    std::printf("%s\n",
-                (QStringLiteral("Historique d’exemple : %1 appels dans ").arg(locale.toString(count)) +
-                 AppPaths::applicationSupport())
-                    .toUtf8()
-                    .constData());
+    std::printf("%s\n", (QStringLiteral("Historique d’exemple : %1 %2 dans ")
+                             .arg(locale.toString(count),
+                                  count < 2 ? QStringLiteral("appel") : QStringLiteral("appels")) +
+                         AppPaths::applicationSupport())
+                            .toUtf8()
+                            .constData());
     std::fflush(stdout);
     try {
         HistoryFixture::write(HistoryFixture::generate(
