@@ -62,6 +62,19 @@ QString shortTime(const QDateTime& date)
     return QLocale().toString(date.toLocalTime().time(), QLocale::ShortFormat);
 }
 
+// The first save of a run checks every record's transcript file: with years of calls that is seconds
+// of work at the end of the first call. It is done ahead instead, a few records at a time between
+// events, once the window has appeared.
+void prepareHistoryAhead(QPointer<AppModel> model, Scheduler& scheduler, double delaySeconds)
+{
+    constexpr qsizetype kRecordsPerStep = 50;
+    constexpr double kStepSeconds = 0.02;
+    scheduler.after(delaySeconds, [model, &scheduler] {
+        if (model && model->history().prepareSave(kRecordsPerStep))
+            prepareHistoryAhead(model, scheduler, kStepSeconds);
+    });
+}
+
 } // namespace
 
 AppModel::AppModel(const Platform& platform, QObject* parent)
@@ -106,6 +119,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
     wireRealtime();
 
     QPointer<AppModel> self(this);
+    prepareHistoryAhead(self, m_scheduler, 1.0);
     m_timer = m_scheduler.every(kTickSeconds, [self] {
         if (self)
             self->tick();

@@ -197,6 +197,9 @@ public:
     void setRecordingEnabled(bool enabled);
 
     const QList<CallRecord>& records() const { return m_history.records(); }
+    // Moves only when `records` changes, unlike `changed()`, which every live-call line also emits: views
+    // of the history compare it before working anything out again.
+    quint64 recordsRevision() const { return m_history.revision(); }
     bool historyReadFailed() const { return m_history.historyReadFailed(); }
     const QUuid& generation() const { return m_generation; }
     bool phoneSession() const { return m_phoneSession; }

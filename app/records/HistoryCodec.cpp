@@ -381,6 +381,15 @@ QByteArray encode(const QList<CallRecord>& records)
     return out;
 }
 
+std::optional<CallRecord> decodeRecord(const QByteArray& object)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(object, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return readRecord(document.object());
+}
+
 std::optional<QList<CallRecord>> decode(const QByteArray& bytes)
 {
     QJsonParseError error{};

@@ -216,6 +216,27 @@ TEST_F(HistoryStoreTest, TranscriptEditedOnDiskIsRestoredEvenWithSameSizeAndDate
     ASSERT_TRUE(store.saveHistory());
     EXPECT_EQ(contents(path), good) << "a deleted transcripts folder is made again with its files";
     EXPECT_EQ(posixMode(AppPaths::transcriptsFolder()), 0700);
+
+    // Restarted stores check their files ahead of the first save: a file edited before or after that
+    // check is still rewritten.
+    for (const bool editedFirst : {true, false}) {
+        HistoryStore restarted(clock, {});
+        restarted.load();
+        auto edit = [&] {
+            ::stat(QFile::encodeName(path).constData(), &before);
+            overwrite(path, tampered);
+            const timespec sameTimes[2] = {before.st_atim, before.st_mtim};
+            ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), sameTimes, 0);
+        };
+        if (editedFirst)
+            edit();
+        EXPECT_FALSE(restarted.prepareSave(10)) << "one record, nothing left to check";
+        if (!editedFirst)
+            edit();
+        ASSERT_TRUE(restarted.saveHistory());
+        EXPECT_EQ(contents(path), good)
+            << (editedFirst ? "edited before the check" : "edited after the check");
+    }
 }
 
 TEST_F(HistoryStoreTest, UpdatesFollowTheirRules)

@@ -22,6 +22,14 @@ QString countsText(int folders, int calls)
 {
     return Dossiers::countsLine(folders, calls);
 }
+
+// Types into the search field as the manager does, then waits for the pause that applies it.
+void type(DossiersPage& page, const QString& text)
+{
+    QTest::keyClicks(page.searchField(), text);
+    QTRY_VERIFY(!page.searchPending());
+    settle();
+}
 } // namespace
 
 class DossiersPageTest : public ModelTest {
@@ -132,31 +140,26 @@ TEST_F(DossiersPageTest, FiltersAndSearchNarrowTheTable)
               QStringLiteral("Rechercher un numéro, un nom, un dossier ou une phrase"));
 
     search->setFocus();
-    QTest::keyClicks(search, QStringLiteral("chaudiere"));
-    settle();
+    type(*page, QStringLiteral("chaudiere"));
     EXPECT_EQ(column(page->table(), DossierTableModel::Caller),
               QStringList{QStringLiteral("Élodie Martin +33 6 12 34 56 78")})
         << "a query typed without accents finds accented text";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("non classe"));
-    settle();
+    type(*page, QStringLiteral("non classe"));
     EXPECT_EQ(column(page->table(), DossierTableModel::Caller), QStringList{QStringLiteral("Appel masqué")});
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("non communique"));
-    settle();
+    type(*page, QStringLiteral("non communique"));
     EXPECT_EQ(page->tableModel()->rowCount(), 1) << "only the masked call has no number";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral(" "));
-    settle();
+    type(*page, QStringLiteral(" "));
     EXPECT_EQ(page->draft().filter.search, QStringLiteral(" "));
     EXPECT_EQ(page->tableModel()->rowCount(), 3) << "one blank matches every call";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("introuvable"));
-    settle();
+    type(*page, QStringLiteral("introuvable"));
     EXPECT_TRUE(showsText(*page, kNoMatch));
     EXPECT_TRUE(showsText(*page, countsText(2, 0)));
 }
