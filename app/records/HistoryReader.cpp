@@ -347,7 +347,8 @@ private:
         // The plain reader takes only values that fit an int; anything else goes to it.
         auto count = [this](int& value) {
             qint64 read = 0;
-            if (!integer(read) || read < std::numeric_limits<int>::min() || read > std::numeric_limits<int>::max())
+            if (!integer(read) || read < std::numeric_limits<int>::min() ||
+                read > std::numeric_limits<int>::max())
                 return false;
             value = int(read);
             return true;
