@@ -61,6 +61,9 @@ function(orlea_benchmark name)
   add_dependencies(benchmarks ${name})
 endfunction()
 
+# The macOS icon file of Orlea and of its driver bundle, made by tools/make-icns (target OrleaAppIcon).
+set(ORLEA_APP_ICON ${CMAKE_BINARY_DIR}/icons/AppIcon.icns)
+
 # orlea_fuzzer(name TEST test MAIN file SOURCES ... QT component ... SEEDS folder): a libFuzzer program with
 # AddressSanitizer and UndefinedBehaviorSanitizer. libFuzzer needs clang, so clang++ builds it directly,
 # whatever compiler builds the rest. CTest runs it for 25 s from the committed seeds; what it learns

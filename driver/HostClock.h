@@ -5,7 +5,7 @@
 
 #include "driver/abi/CoreAudioABI.h"
 
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
 #include <mach/mach_time.h>
 
 inline UInt64 hostClockNow()

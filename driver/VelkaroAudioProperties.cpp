@@ -6,10 +6,6 @@
 #include <cstddef>
 #include <cstring>
 
-#if defined(__APPLE__)
-#include <CoreFoundation/CoreFoundation.h>
-#endif
-
 namespace velkaro {
 namespace {
 
@@ -148,7 +144,7 @@ bool classListAccepts(UInt32 qualifierSize, const void* qualifier, AudioClassID 
 // Compares two stand-in strings (or, on Apple, two CF strings) for exact equality.
 bool sameString(CFStringRef a, CFStringRef b)
 {
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
     return CFStringCompare(a, b, 0) == kCFCompareEqualTo;
 #else
     if (a->isa != kCFStringStandInIsa || a->length != b->length)
@@ -159,7 +155,7 @@ bool sameString(CFStringRef a, CFStringRef b)
 
 CFURLRef iconURL()
 {
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
     CFBundleRef bundle = CFBundleGetBundleWithIdentifier(kBundleID);
     return bundle == nullptr ? nullptr : CFBundleCopyResourceURL(bundle, kIconName, kIconType, nullptr);
 #else
@@ -230,7 +226,7 @@ OSStatus lookup(AudioObjectID object, const AudioObjectPropertyAddress& address,
                 return kAudioHardwareBadPropertySizeError;
             CFStringRef uid;
             std::memcpy(&uid, qualifier, sizeof uid);
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
             const bool isString = uid != nullptr && CFGetTypeID(uid) == CFStringGetTypeID();
 #else
             const bool isString = uid != nullptr && uid->isa == kCFStringStandInIsa;

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <pthread.h>
 
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
 #define VELKARO_CONST_STRING(name, literal) static const CFStringRef name = CFSTR(literal);
 #else
 #define VELKARO_CONST_STRING(name, literal)                                                                  \

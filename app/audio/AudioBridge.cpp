@@ -45,6 +45,8 @@ void AudioBridge::start(AudioObjectID inputID, AudioObjectID outputID, bool conv
     m_health.reset();
     m_playback = std::make_unique<DeviceAudioEngine>(m_hardware);
     m_capture = conversationOnMac ? nullptr : std::make_unique<DeviceAudioEngine>(m_hardware);
+    m_voicePlayedBase += m_player->playedFrames();
+    m_voiceQueuedEnd = m_voicePlayedBase;
     m_player = std::make_shared<AudioPlayerNode>();
     m_operatorPlayer = std::make_shared<AudioPlayerNode>();
     m_microphoneMixer.reset();
@@ -275,8 +277,16 @@ void AudioBridge::schedule(AudioPlayerNode& player, AudioFlowHealth& health, std
 
 void AudioBridge::enqueue(const QByteArray& pcm)
 {
-    if (auto block = playbackBuffer(pcm))
-        schedule(*m_player, m_health, std::move(block));
+    auto block = playbackBuffer(pcm);
+    if (!block)
+        return;
+    m_voiceQueuedEnd = voiceQueuedFrames() + block->frameLength();
+    schedule(*m_player, m_health, std::move(block));
+}
+
+int64_t AudioBridge::voicePlayedFrames() const
+{
+    return m_voicePlayedBase + m_player->playedFrames();
 }
 
 void AudioBridge::interrupt()
@@ -286,6 +296,7 @@ void AudioBridge::interrupt()
         ++counters.generation;
     });
     m_player->stop();
+    m_voiceQueuedEnd = voicePlayedFrames();
     if (m_playback->isRunning())
         m_player->play();
 }
@@ -305,6 +316,7 @@ void AudioBridge::stop()
         m_capture->stop();
     m_player->stop();
     m_playback->stop();
+    m_voiceQueuedEnd = voicePlayedFrames();
     m_health.update([](AudioFlowHealth::Counters& counters, double) {
         counters.pending = 0;
         ++counters.generation;

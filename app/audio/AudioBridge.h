@@ -10,7 +10,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,7 +26,8 @@ class CallAudioRecorder;
 // a recorder attached, recorded: track 0 the caller side, track 1 what the phone receives.
 //
 // Operations run on the main thread; the taps and completions run on the engines' service threads
-// and share only health() (under its lock), onPCM and the monitor bridge.
+// and share only health() (under its lock), onPCM and the monitor bridge. The player's count of
+// frames played is an atomic its render writes and voicePlayedFrames() reads.
 class AudioBridge {
 public:
     struct Levels {
@@ -54,6 +57,13 @@ public:
     void interrupt();
     void startIntervention(AudioObjectID microphoneID, AudioObjectID listeningID, AudioObjectID callInputID);
     void stopIntervention();
+
+    // The AI voice's timeline, in 24 kHz frames since the bridge was made. Played: what the player has
+    // rendered toward the phone (already on its way through the voice chain, so the caller hears all of
+    // it); queued: where the next enqueued chunk starts. interrupt(), stop() and start() pull the queued
+    // end back to what was played. Main thread.
+    int64_t voicePlayedFrames() const;
+    int64_t voiceQueuedFrames() const { return std::max(m_voiceQueuedEnd, voicePlayedFrames()); }
 
     bool needsRestart() const;
     bool enginesRunning() const;
@@ -111,4 +121,8 @@ private:
     std::unique_ptr<AudioConverter> m_outputConverter;
     std::unique_ptr<MicrophoneLimiter> m_limiter;
     std::shared_ptr<CallAudioRecorder> m_tapRecorder;
+
+    // Voice timeline: frames played by the players of earlier starts, and the end of the queue.
+    int64_t m_voicePlayedBase = 0;
+    int64_t m_voiceQueuedEnd = 0;
 };

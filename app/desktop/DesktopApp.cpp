@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
+#include "app/common/AppError.h"
+#include "app/common/AppPaths.h"
+#include "app/common/Clock.h"
 #include "app/desktop/DemoEnvironment.h"
 #include "app/desktop/HeadlessDemo.h"
 #include "app/desktop/QuitGuard.h"
 #include "app/model/AppModel.h"
+#include "app/records/HistoryFixture.h"
 #include "app/windows/MainWindow.h"
 #include "app/windows/Theme.h"
 #include "platform/sim/mac/Mac.h"
@@ -45,9 +49,39 @@ bool chooseDemoDataHome()
     return true;
 }
 
+// A fresh data folder of its own holding `count` generated calls, so that a history of years can be
+// tried without touching anyone's data; false with the French reason.
+bool prepareHistoryFixture(int count, QString* error)
+{
+    QByteArray folder = QFile::encodeName(QDir::tempPath() + QStringLiteral("/orlea-historique-XXXXXX"));
+    if (!::mkdtemp(folder.data())) {
+        *error = QStringLiteral("Impossible de créer le dossier de l’historique d’exemple dans ") +
+                 QDir::tempPath() + QStringLiteral(".");
+        return false;
+    }
+    qputenv("ORLEA_DATA_HOME", folder);
+    const QLocale locale;
+    std::printf("%s\n", (QStringLiteral("Historique d’exemple : %1 %2 dans ")
+                             .arg(locale.toString(count),
+                                  count < 2 ? QStringLiteral("appel") : QStringLiteral("appels")) +
+                         AppPaths::applicationSupport())
+                            .toUtf8()
+                            .constData());
+    std::fflush(stdout);
+    try {
+        HistoryFixture::write(HistoryFixture::generate(
+            count, secondsSinceReferenceDate(QDateTime::currentDateTimeUtc()) - 3600, 1));
+    } catch (const AppError& failure) {
+        *error = QStringLiteral("L’historique d’exemple n’a pas pu être écrit : ") +
+                 failure.localizedDescription();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int runDesktop(int argc, char** argv)
+int runDesktop(int argc, char** argv, const DesktopOptions& options)
 {
     // The recording player needs the FFmpeg media backend; it must be chosen before any media object.
     setDefault("QT_MEDIA_BACKEND", "ffmpeg");
@@ -58,6 +92,13 @@ int runDesktop(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     Theme::apply(application);
     DemoEnvironment::locateSourceFolder();
+    if (options.historyFixture) {
+        QString error;
+        if (!prepareHistoryFixture(*options.historyFixture, &error)) {
+            printError(error);
+            return 1;
+        }
+    }
 
     DemoEnvironment environment;
     QString error;
@@ -89,7 +130,7 @@ int runDesktop(int argc, char** argv)
     return application.exec();
 }
 
-int runHeadlessDemo(int argc, char** argv)
+int runHeadlessDemo(int argc, char** argv, const DesktopOptions& options)
 {
     setDefault("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
@@ -97,7 +138,13 @@ int runHeadlessDemo(int argc, char** argv)
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     QApplication::setQuitOnLastWindowClosed(false);
     DemoEnvironment::locateSourceFolder();
-    if (!chooseDemoDataHome()) {
+    if (options.historyFixture) {
+        QString error;
+        if (!prepareHistoryFixture(*options.historyFixture, &error)) {
+            printError(error);
+            return 1;
+        }
+    } else if (!chooseDemoDataHome()) {
         printError(QStringLiteral("Impossible de créer le dossier de la démonstration dans ") +
                    QDir::tempPath() + QStringLiteral("."));
         return 1;

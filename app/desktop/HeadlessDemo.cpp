@@ -6,6 +6,7 @@
 #include "app/desktop/DemoStandIn.h"
 #include "app/desktop/QuitGuard.h"
 #include "app/model/AppModel.h"
+#include "app/records/ResponseLatency.h"
 #include "app/records/TranscriptExport.h"
 #include "app/records/TranscriptFiles.h"
 #include "platform/sim/mac/Mac.h"
@@ -273,6 +274,17 @@ void HeadlessDemo::printLatencies()
     if (spoke && received)
         say(QStringLiteral("Latence : voix de l’appelant sortie de Téléphone → premier envoi à l’IA : ") +
             milliseconds(std::chrono::duration<double, std::milli>(*received - *spoke).count()));
+    // Measured by the application itself, answer after answer.
+    const QList<double>& turns = m_environment.model().turnLatencies();
+    if (turns.isEmpty())
+        return;
+    QStringList each;
+    for (const double seconds : turns)
+        each << milliseconds(seconds * 1000.0);
+    const std::optional<ResponseLatency> summary = ResponseLatency::summarize(turns);
+    say(QStringLiteral("Réactivité, réponse par réponse (fin de parole de l’appelant → première voix de l’IA "
+                       "vers Téléphone) : ") +
+        each.join(QStringLiteral(" · ")) + QStringLiteral(" ; médiane ") + milliseconds(summary->medianMs));
 }
 
 void HeadlessDemo::fail(const QString& message)

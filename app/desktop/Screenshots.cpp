@@ -165,6 +165,7 @@ void populate(Scene& scene, AppModel& model, const std::optional<QString>& packa
     leak.note = QStringLiteral("Envoyer le plombier demain matin.");
     leak.followUpStatus = FollowUp::kInProgress;
     leak.usage = usage(5230, 2140, 0.31);
+    leak.responseLatency = ResponseLatency{2, 850, 1100};
     CallRecord rent =
         record(now - 26 * 3600, QStringLiteral("07 98 76 54 32"), QStringLiteral("Appel"),
                {{kOrlea, QStringLiteral("Bonjour, Agence Martin Gestion, Orlea à votre écoute.")},
@@ -205,6 +206,7 @@ void populate(Scene& scene, AppModel& model, const std::optional<QString>& packa
     model.setAudioDiagnostic(QStringLiteral("Audio de l’appel : son reçu et envoyé"));
     model.setCurrent(live);
     model.setConversationUsage(usage(1840, 760, 0.12));
+    model.setTurnLatencies({0.8, 1.1});
     model.setPage(QStringLiteral("Le standard"));
 }
 

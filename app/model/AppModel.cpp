@@ -64,6 +64,19 @@ QString shortTime(const QDateTime& date)
     return QLocale().toString(date.toLocalTime().time(), QLocale::ShortFormat);
 }
 
+// The first save of a run checks every record's transcript file: with years of calls that is seconds
+// of work at the end of the first call. It is done ahead instead, a few records at a time between
+// events, once the window has appeared.
+void prepareHistoryAhead(QPointer<AppModel> model, Scheduler& scheduler, double delaySeconds)
+{
+    constexpr qsizetype kRecordsPerStep = 50;
+    constexpr double kStepSeconds = 0.02;
+    scheduler.after(delaySeconds, [model, &scheduler] {
+        if (model && model->history().prepareSave(kRecordsPerStep))
+            prepareHistoryAhead(model, scheduler, kStepSeconds);
+    });
+}
+
 } // namespace
 
 AppModel::AppModel(const Platform& platform, QObject* parent)
@@ -110,6 +123,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
     wireRealtime();
 
     QPointer<AppModel> self(this);
+    prepareHistoryAhead(self, m_scheduler, 1.0);
     m_timer = m_scheduler.every(kTickSeconds, [self] {
         if (self)
             self->tick();
@@ -141,6 +155,8 @@ AppModel::~AppModel()
     m_realtime->onError = nullptr;
     m_realtime->onUsage = nullptr;
     m_realtime->onInstructionsApplied = nullptr;
+    m_realtime->onSpeechStopped = nullptr;
+    m_realtime->onEvent = nullptr;
     // Stopped first: the tap thread must be quiet before its callback goes.
     m_audio->stop();
     m_audio->onPCM = nullptr;
@@ -217,23 +233,25 @@ void AppModel::wireRealtime()
             self->markChanged();
         }
     };
-    m_realtime->onAudio = [self](const QByteArray& pcm) {
-        if (self && !self->m_intervening)
-            self->m_audio->enqueue(pcm);
+    m_realtime->onAudio = [self](const QByteArray& pcm, const QString& itemID) {
+        if (self)
+            self->voiceArrived(pcm, itemID);
     };
-    m_realtime->onTranscript = [self](const QString& speaker, const QString& text) {
-        if (!self || !self->m_current)
-            return;
-        self->m_current->transcript.append(TranscriptLine::make(speaker, text));
-        self->markChanged();
+    m_realtime->onTranscript = [self](const QString& speaker, const QString& text, const QString& itemID) {
+        if (self)
+            self->transcriptArrived(speaker, text, itemID);
     };
     m_realtime->onInterruption = [self] {
         if (self)
-            self->m_audio->interrupt();
+            self->callerStartedSpeaking();
     };
-    m_realtime->onError = [self](const QString& message) {
+    m_realtime->onSpeechStopped = [self](qint64 audioEndMs) {
         if (self)
-            self->fail(message);
+            self->m_turns.turnEnded(audioEndMs);
+    };
+    m_realtime->onError = [self](const RealtimeError& failure) {
+        if (self)
+            self->realtimeFailed(failure);
     };
     m_realtime->onReady = [self] {
         if (self)
@@ -538,6 +556,8 @@ AppModel::Validated AppModel::validate(bool phoneMode)
         modelName.chop(1);
     if (modelName.isEmpty())
         throw AppError(QStringLiteral("Le modèle IA doit être renseigné."));
+    if (const auto refusal = RealtimeClient::endpointRefusal(m_realtime->endpointURL(m_model)))
+        throw AppError(*refusal);
     return Validated{*input, *output, *key};
 }
 
@@ -557,13 +577,20 @@ void AppModel::verifyAI(bool armAfter)
             QStringLiteral("Aucune clé n’est enregistrée. Saisissez votre clé existante dans Connexions."));
         return;
     }
+    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
+    // The key never leaves for an address that would expose it.
+    if (const auto refusal = RealtimeClient::endpointRefusal(probe->endpointURL(m_model))) {
+        setAiVerified(false);
+        setAiStatus(*refusal);
+        setError(*refusal);
+        return;
+    }
     setCheckingAI(true);
     setAiVerified(false);
     setAiStatus(QStringLiteral("Vérification de la connexion…"));
     m_connectionTimeout.cancel();
     if (m_connectionProbe)
         m_connectionProbe->close();
-    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
     m_connectionProbe = probe;
     const RealtimeClient* identity = probe.get();
     QPointer<AppModel> self(this);
@@ -571,9 +598,10 @@ void AppModel::verifyAI(bool armAfter)
         if (self)
             self->completeAICheck(identity, std::nullopt, armAfter);
     };
-    probe->onError = [self, identity, armAfter](const QString& message) {
-        if (self)
-            self->completeAICheck(identity, message, armAfter);
+    probe->onError = [self, identity, armAfter](const RealtimeError& failure) {
+        // The probe asks for nothing, so an error about one event cannot be about the connection.
+        if (self && !failure.recoverable)
+            self->completeAICheck(identity, failure.text, armAfter);
     };
     probe->connect(*key, m_model, m_voice,
                    QStringLiteral("Vérification de connexion. Ne génère aucune réponse."));

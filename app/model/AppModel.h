@@ -2,6 +2,7 @@
 #include "app/audio/SoundDevice.h"
 #include "app/audio/VoiceEQSettings.h"
 #include "app/common/Scheduler.h"
+#include "app/model/ConversationTurns.h"
 #include "app/realtime/ConversationUsage.h"
 #include "app/records/CallRecord.h"
 #include "app/records/HistoryStore.h"
@@ -28,6 +29,7 @@ class MicrophoneProbe;
 class NativeAudioSetup;
 class PhoneAutomation;
 class RealtimeClient;
+struct RealtimeError;
 class SavePanel;
 class UserDefaults;
 namespace hal {
@@ -174,6 +176,8 @@ public:
     ORLEA_PUBLISHED(ConversationUsage, conversationUsage, setConversationUsage){};
     ORLEA_PUBLISHED(QSet<QUuid>, finalizingRecordings, setFinalizingRecordings);
     ORLEA_PUBLISHED(QString, transcriptCopyStatus, setTranscriptCopyStatus);
+    // Answer times of the current (or last) conversation, in seconds; cleared when the next begins.
+    ORLEA_PUBLISHED(QList<double>, turnLatencies, setTurnLatencies);
 
 public:
     // Fields whose setters do more than notify.
@@ -197,6 +201,9 @@ public:
     void setRecordingEnabled(bool enabled);
 
     const QList<CallRecord>& records() const { return m_history.records(); }
+    // Moves only when `records` changes, unlike `changed()`, which every live-call line also emits: views
+    // of the history compare it before working anything out again.
+    quint64 recordsRevision() const { return m_history.revision(); }
     bool historyReadFailed() const { return m_history.historyReadFailed(); }
     const QUuid& generation() const { return m_generation; }
     bool phoneSession() const { return m_phoneSession; }
@@ -340,6 +347,14 @@ private:
     void recordingFinished(const QUuid& id, const std::optional<QString>& file,
                            const std::optional<QString>& error);
     void superviseSession();
+    // The realtime client's events during a session.
+    void realtimeFailed(const RealtimeError& failure);
+    void voiceArrived(const QByteArray& pcm, const QString& itemID);
+    void transcriptArrived(const QString& speaker, const QString& text, const QString& itemID);
+    void callerStartedSpeaking();
+    // The Phone app's hang-up after the session of an answered call ended on its own; the line stays
+    // open when the manager was holding it.
+    void hangUpEndedCall(bool answeredCall, bool managerOnLine);
     void openPrivacyPage(const char* url);
     void runNativeAudioPreparation();
     void nativeAudioFailed(const QString& message);
@@ -420,4 +435,6 @@ private:
     TaskHandle m_connectionTimeout;
     std::optional<QDateTime> m_relayDeadline;
     std::optional<QDateTime> m_lastRelayEvidence;
+    ConversationTurns m_turns;
+    QString m_greetingEventID;
 };

@@ -51,6 +51,9 @@ void AppModel::begin(bool phoneMode, const QString& caller, std::function<void()
 
     setBusy(true);
     setConnected(false);
+    m_turns.reset();
+    m_greetingEventID.clear();
+    setTurnLatencies({});
     m_phoneSession = phoneMode;
     m_sawActiveCall = false;
     m_missingActive = 0;
@@ -80,8 +83,10 @@ void AppModel::begin(bool phoneMode, const QString& caller, std::function<void()
 
 void AppModel::forward(const QByteArray& pcm, const QUuid& generation)
 {
-    if (generation == m_generation && m_connected && !m_intervening)
-        m_realtime->append(pcm);
+    if (generation != m_generation || !m_connected || m_intervening)
+        return;
+    m_realtime->append(pcm);
+    m_turns.audioSent(m_realtime->sentAudioBytes(), m_clock.uptimeSeconds());
 }
 
 void AppModel::readyTimedOut(const QUuid& generation)
@@ -134,6 +139,7 @@ void AppModel::readyStep(const SoundDevice& input, const SoundDevice& output, bo
 // resumed where they are.
 void AppModel::restartSessionAudio()
 {
+    m_turns.voiceDiscarded();
     if (m_audio->enginesRunning())
         m_audio->start(m_sessionInput->id, m_sessionOutput->id, !m_phoneSession);
     else
@@ -153,7 +159,97 @@ void AppModel::postAnswerCheck(const QUuid& generation)
         }
         event(QStringLiteral("Circuits audio réouverts après le décrochage"));
     }
-    m_realtime->greet();
+    m_greetingEventID = m_realtime->greet();
+}
+
+void AppModel::realtimeFailed(const RealtimeError& failure)
+{
+    if (failure.recoverable) {
+        // Typically the caller said "Allô ?" before the greeting and the service answered at once:
+        // that answer is the greeting, a second one would talk over it.
+        if (!m_greetingEventID.isEmpty() && failure.eventID == m_greetingEventID &&
+            failure.code == QLatin1String("conversation_already_has_active_response"))
+            event(QStringLiteral(
+                "L’appelant a parlé avant l’accueil : la réponse déjà en cours sert d’accueil"));
+        else
+            event(failure.text);
+        return;
+    }
+    const bool answeredCall = m_busy && m_connected && m_phoneSession;
+    const bool managerOnLine = m_intervening;
+    fail(failure.text);
+    hangUpEndedCall(answeredCall, managerOnLine);
+}
+
+void AppModel::hangUpEndedCall(bool answeredCall, bool managerOnLine)
+{
+    if (!answeredCall)
+        return;
+    if (managerOnLine) {
+        event(QStringLiteral("Appel laissé ouvert : vous étiez au micro. Reprenez l’appel dans Téléphone."));
+        return;
+    }
+    try {
+        m_phone->hangup();
+        event(QStringLiteral("Appel raccroché dans Téléphone"));
+    } catch (const AppError& failure) {
+        event(failure.message());
+        if (!m_error)
+            setError(failure.message());
+    }
+}
+
+void AppModel::voiceArrived(const QByteArray& pcm, const QString& itemID)
+{
+    // The rest of an answer the caller cut short is never played.
+    if (!m_busy || m_turns.isCut(itemID))
+        return;
+    const int64_t played = m_audio->voicePlayedFrames();
+    std::optional<int64_t> queuedAt;
+    if (!m_intervening) {
+        queuedAt = m_audio->voiceQueuedFrames();
+        m_audio->enqueue(pcm);
+    }
+    const std::optional<double> latency =
+        m_turns.voiceArrived(itemID, int(pcm.size() / 2), queuedAt, played, m_clock.uptimeSeconds());
+    if (!latency)
+        return;
+    setTurnLatencies(m_turns.latencies());
+    if (m_current) {
+        m_current->responseLatency = ResponseLatency::summarize(m_turns.latencies());
+        markChanged();
+    }
+}
+
+void AppModel::transcriptArrived(const QString& speaker, const QString& text, const QString& itemID)
+{
+    if (!m_current)
+        return;
+    TranscriptLine line = TranscriptLine::make(speaker, text);
+    if (speaker == QLatin1String("Orlea"))
+        line.interrupted = m_turns.assistantLine(itemID, line.id);
+    m_current->transcript.append(line);
+    markChanged();
+}
+
+void AppModel::callerStartedSpeaking()
+{
+    const std::optional<ConversationTurns::Cut> cut = m_turns.callerSpoke(m_audio->voicePlayedFrames());
+    m_audio->interrupt();
+    if (!cut || !m_busy)
+        return;
+    // The service forgets what the caller never heard (it refuses an item it cannot name).
+    if (!cut->itemID.isEmpty())
+        m_realtime->truncate(cut->itemID, cut->audioEndMs);
+    if (!m_current)
+        return;
+    if (const std::optional<QUuid> lineID = m_turns.lineOf(cut->itemID)) {
+        for (TranscriptLine& line : m_current->transcript) {
+            if (line.id == *lineID)
+                line.interrupted = true;
+        }
+        markChanged();
+    }
 }
 
 void AppModel::finish()
@@ -330,9 +426,12 @@ void AppModel::superviseSession()
     }
     const QDateTime now = m_clock.now();
     if (m_callStarted && m_callStarted->msecsTo(now) > qint64(kSessionLimitSeconds * 1000)) {
+        const bool answeredCall = m_connected && m_phoneSession;
+        const bool managerOnLine = m_intervening;
         finish();
         setArmed(false);
         setStatus(QStringLiteral("Limite de 20 minutes atteinte"));
+        hangUpEndedCall(answeredCall, managerOnLine);
         return;
     }
     if (!m_connected || !m_phoneSession)
@@ -467,6 +566,7 @@ void AppModel::toggleIntervention()
         setError(failure.message());
         return;
     }
+    m_turns.voiceDiscarded();
     setIntervening(true);
     if (m_current) {
         m_current->transcript.append(TranscriptLine::make(

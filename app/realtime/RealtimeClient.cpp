@@ -1,9 +1,11 @@
 #include "app/realtime/RealtimeClient.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslSocket>
@@ -11,6 +13,8 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <QWebSocket>
+
+#include <algorithm>
 
 const QString RealtimeClient::kGreetingInstructions = QStringLiteral(
     "Commence par une courte salutation en français. Accueille au nom de l’entreprise indiquée dans tes "
@@ -22,6 +26,18 @@ const QString RealtimeClient::kSendFailedMessage =
     QStringLiteral("Envoi audio interrompu. Vérifiez la connexion Internet.");
 const QString RealtimeClient::kReceiveFailedMessage =
     QStringLiteral("Connexion à l’IA interrompue. Vérifiez la clé, le modèle et votre accès Internet.");
+const QStringList RealtimeClient::kRecoverableCodes{
+    QStringLiteral("conversation_already_has_active_response"),
+    QStringLiteral("response_cancel_not_active"),
+    QStringLiteral("input_audio_buffer_commit_empty"),
+};
+
+QString RealtimeClient::refusedHandshakeMessage(int status)
+{
+    return QStringLiteral("OpenAI a refusé la connexion (HTTP %1). Vérifiez la clé, l’accès de votre compte "
+                          "à ce modèle et votre crédit API.")
+        .arg(status);
+}
 
 namespace {
 
@@ -29,6 +45,28 @@ const QString kSpeakerAssistant = QStringLiteral("Orlea");
 const QString kSpeakerCaller = QStringLiteral("Interlocuteur");
 // How long a closing socket may take to finish its close handshake before it is cut.
 constexpr int kCloseGraceMs = 5'000;
+QString stringMember(const QJsonObject& object, const char* key)
+{
+    const QJsonValue value = object.value(QLatin1String(key));
+    return value.isString() ? value.toString() : QString();
+}
+
+QString serviceErrorText(const QString& code)
+{
+    return QStringLiteral("L’IA signale une erreur (") + code +
+           QStringLiteral("). Vérifiez votre configuration.");
+}
+
+// A handshake the service refused: Qt 6.4 only says so in its error text ("… Unhandled http status
+// code: 401 (Unauthorized).").
+std::optional<int> refusedStatus(const QString& errorText)
+{
+    static const QRegularExpression pattern(QStringLiteral("status code: (\\d{3})\\b"));
+    const QRegularExpressionMatch match = pattern.match(errorText);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1).toInt();
+}
 
 QSslConfiguration sslConfigurationWithExtraCA()
 {
@@ -72,6 +110,24 @@ QUrl RealtimeClient::endpointURL(const QString& model) const
     return url;
 }
 
+std::optional<QString> RealtimeClient::endpointRefusal(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host();
+    if (url.isValid() && !host.isEmpty()) {
+        if (scheme == QLatin1String("wss"))
+            return std::nullopt;
+        const QHostAddress address(host);
+        if (scheme == QLatin1String("ws") &&
+            (address.isLoopback() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0))
+            return std::nullopt;
+    }
+    return QStringLiteral("L’adresse du service IA « %1 » est refusée : la clé n’est envoyée qu’en wss://, "
+                          "ou en ws:// vers ce Mac (127.0.0.1, localhost). Corrigez le réglage "
+                          "« realtimeURL » ou ORLEA_REALTIME_URL.")
+        .arg(url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
+}
+
 QJsonObject RealtimeClient::sessionConfiguration(const QString& model, const QString& voice,
                                                  const QString& instructions)
 {
@@ -107,8 +163,19 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
         return;
 
     const QUrl url = endpointURL(model);
-    if (!url.isValid())
+    if (const std::optional<QString> refusal = endpointRefusal(url)) {
+        // Nothing is opened; the refusal arrives like any connection failure, on a later turn.
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this, generation, message = *refusal] {
+                if (generation == m_generation)
+                    report({QStringLiteral("connection"), QStringLiteral("endpoint_refused"), QString(),
+                            QString(), message});
+            },
+            Qt::QueuedConnection);
         return;
+    }
     QNetworkRequest request(url);
     request.setTransferTimeout(kConnectTimeoutMs);
     request.setRawHeader("Authorization", "Bearer " + key.toUtf8());
@@ -122,6 +189,13 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
 
     m_socket = socket;
     const quint64 generation = m_generation;
+    ++m_connections;
+    m_sentEvents = 0;
+    m_sessionInstructions = instructions;
+    m_sentAudioBytes = 0;
+    m_handshakeDone = false;
+    m_assistantItem.clear();
+    m_partialTranscripts.clear();
     m_streamOpen = true;
     m_waiting.clear();
     m_writing = false;
@@ -129,8 +203,10 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
     m_receiving = true;
 
     QObject::connect(socket, &QWebSocket::connected, &m_context, [this, generation] {
-        if (isCurrent(generation))
-            pump();
+        if (!isCurrent(generation))
+            return;
+        m_handshakeDone = true;
+        pump();
     });
     QObject::connect(socket, &QWebSocket::bytesWritten, &m_context,
                      [this, generation](qint64) { messageLeft(generation); });
@@ -168,13 +244,36 @@ void RealtimeClient::append(const QByteArray& pcm)
         if (onUsage)
             onUsage(m_usageMeter.snapshot());
     }
-    send(QJsonObject{{"type", "input_audio_buffer.append"}, {"audio", QString::fromLatin1(pcm.toBase64())}});
+    if (!send(QJsonObject{{"type", "input_audio_buffer.append"},
+                          {"audio", QString::fromLatin1(pcm.toBase64())}})
+             .isEmpty())
+        m_sentAudioBytes += pcm.size();
 }
 
-void RealtimeClient::greet()
+QString RealtimeClient::greet()
 {
-    send(QJsonObject{{"type", "response.create"},
-                     {"response", QJsonObject{{"instructions", kGreetingInstructions}}}});
+    const QString instructions = m_sessionInstructions.isEmpty()
+                                     ? kGreetingInstructions
+                                     : m_sessionInstructions + QStringLiteral("\n\n") + kGreetingInstructions;
+    return createResponse(QJsonObject{{"instructions", instructions}});
+}
+
+QString RealtimeClient::createResponse(const QJsonObject& response)
+{
+    return send(QJsonObject{{"type", "response.create"}, {"response", response}});
+}
+
+QString RealtimeClient::truncate(const QString& itemID, qint64 audioEndMs)
+{
+    return send(QJsonObject{{"type", "conversation.item.truncate"},
+                            {"item_id", itemID},
+                            {"content_index", 0},
+                            {"audio_end_ms", audioEndMs}});
+}
+
+QString RealtimeClient::sendEvent(QJsonObject event)
+{
+    return send(std::move(event));
 }
 
 bool RealtimeClient::updateInstructions(const QString& instructions)
@@ -182,6 +281,7 @@ bool RealtimeClient::updateInstructions(const QString& instructions)
     if (!m_ready)
         return false;
     m_pendingInstructions = instructions;
+    m_sessionInstructions = instructions;
     send(QJsonObject{{"type", "session.update"},
                      {"session", QJsonObject{{"type", "realtime"}, {"instructions", instructions}}}});
     return true;
@@ -193,6 +293,7 @@ void RealtimeClient::close()
     const ConversationUsage finalUsage = m_usageMeter.snapshot();
     m_ready = false;
     m_pendingInstructions.reset();
+    m_partialTranscripts.clear();
     tearDown();
     if (wasReady && onUsage)
         onUsage(finalUsage);
@@ -226,20 +327,29 @@ void RealtimeClient::tearDown()
     }
 }
 
-void RealtimeClient::send(const QJsonObject& event)
+QString RealtimeClient::send(QJsonObject event)
 {
     if (!m_streamOpen)
-        return;
+        return QString();
+    const QString eventID = QStringLiteral("orlea_%1_%2").arg(m_connections).arg(++m_sentEvents);
+    event.insert(QStringLiteral("event_id"), eventID);
     const QByteArray json = QJsonDocument(event).toJson(QJsonDocument::Compact);
     if (json.isEmpty())
-        return;
+        return QString();
     if (m_waiting.size() >= size_t(kMaxWaitingMessages)) {
-        if (onError)
-            onError(kQueueFullMessage);
-        return;
+        report({QStringLiteral("connection"), QStringLiteral("queue_full"), eventID, QString(),
+                kQueueFullMessage});
+        return QString();
     }
     m_waiting.push_back(json);
     schedulePump();
+    return eventID;
+}
+
+void RealtimeClient::report(RealtimeError error)
+{
+    if (onError)
+        onError(error);
 }
 
 void RealtimeClient::schedulePump()
@@ -325,10 +435,11 @@ void RealtimeClient::frameArrived(quint64 generation, const QByteArray& bytes)
 
 void RealtimeClient::handle(const QString& type, const QJsonObject& event)
 {
+    // A callback may close or reopen the connection; what follows it then belongs to nobody.
+    const quint64 generation = m_generation;
     if (type == QLatin1String("session.updated")) {
         if (!m_ready) {
             m_ready = true;
-            const quint64 generation = m_generation;
             if (onReady)
                 onReady();
             if (!isCurrent(generation))
@@ -345,54 +456,121 @@ void RealtimeClient::handle(const QString& type, const QJsonObject& event)
     } else if (type == QLatin1String("response.created")) {
         const QJsonValue response = event.value(QLatin1String("response"));
         const QJsonValue id = response.toObject().value(QLatin1String("id"));
-        if (!response.isObject() || !id.isString())
-            return;
-        m_usageMeter.started(id.toString());
-        if (onUsage)
-            onUsage(m_usageMeter.snapshot());
+        if (response.isObject() && id.isString()) {
+            m_usageMeter.started(id.toString());
+            if (onUsage)
+                onUsage(m_usageMeter.snapshot());
+        }
+    } else if (type == QLatin1String("response.output_item.added")) {
+        const QJsonObject item = event.value(QLatin1String("item")).toObject();
+        if (stringMember(item, "role") == QLatin1String("assistant") && !stringMember(item, "id").isEmpty())
+            m_assistantItem = stringMember(item, "id");
     } else if (type == QLatin1String("response.done")) {
         const QJsonValue response = event.value(QLatin1String("response"));
-        const QJsonObject responseObject = response.toObject();
-        const QJsonValue id = responseObject.value(QLatin1String("id"));
-        if (!response.isObject() || !id.isString())
-            return;
-        const QJsonValue usage = responseObject.value(QLatin1String("usage"));
+        if (response.isObject())
+            responseDone(response.toObject());
+    } else if (type == QLatin1String("response.output_audio.delta")) {
+        const QJsonValue delta = event.value(QLatin1String("delta"));
+        if (delta.isString()) {
+            const auto decoded = QByteArray::fromBase64Encoding(delta.toString().toLatin1(),
+                                                                QByteArray::AbortOnBase64DecodingErrors);
+            // toLatin1 turns characters outside Latin-1 into '?', which the strict decoder rejects.
+            if (decoded.decodingStatus == QByteArray::Base64DecodingStatus::Ok && onAudio) {
+                const QString item = stringMember(event, "item_id");
+                onAudio(decoded.decoded, item.isEmpty() ? m_assistantItem : item);
+            }
+        }
+    } else if (type == QLatin1String("response.output_audio_transcript.delta")) {
+        const QJsonValue delta = event.value(QLatin1String("delta"));
+        if (delta.isString()) {
+            QString item = stringMember(event, "item_id");
+            if (item.isEmpty())
+                item = m_assistantItem;
+            auto partial = std::find_if(m_partialTranscripts.begin(), m_partialTranscripts.end(),
+                                        [&](const auto& entry) { return entry.first == item; });
+            if (partial == m_partialTranscripts.end())
+                m_partialTranscripts.emplace_back(item, delta.toString());
+            else
+                partial->second += delta.toString();
+        }
+    } else if (type == QLatin1String("response.output_audio_transcript.done")) {
+        const QJsonValue transcript = event.value(QLatin1String("transcript"));
+        QString item = stringMember(event, "item_id");
+        if (item.isEmpty())
+            item = m_assistantItem;
+        std::erase_if(m_partialTranscripts, [&](const auto& entry) { return entry.first == item; });
+        if (transcript.isString() && onTranscript)
+            onTranscript(kSpeakerAssistant, transcript.toString(), item);
+    } else if (type == QLatin1String("conversation.item.input_audio_transcription.completed")) {
+        const QJsonValue transcript = event.value(QLatin1String("transcript"));
+        if (transcript.isString() && onTranscript)
+            onTranscript(kSpeakerCaller, transcript.toString(), stringMember(event, "item_id"));
+    } else if (type == QLatin1String("input_audio_buffer.speech_started")) {
+        if (onInterruption)
+            onInterruption();
+    } else if (type == QLatin1String("input_audio_buffer.speech_stopped")) {
+        const QJsonValue end = event.value(QLatin1String("audio_end_ms"));
+        if (end.isDouble() && onSpeechStopped)
+            onSpeechStopped(qint64(end.toDouble()));
+    } else if (type == QLatin1String("error")) {
+        const QJsonValue error = event.value(QLatin1String("error"));
+        serviceError(error.isObject() ? error.toObject() : QJsonObject());
+    }
+    if (isCurrent(generation) && onEvent)
+        onEvent(type, event);
+}
+
+// A response's end: its usage is counted, the text of answers cut short is handed on, and a failed
+// response is as fatal as an "error" event with its code.
+void RealtimeClient::responseDone(const QJsonObject& response)
+{
+    const quint64 generation = m_generation;
+    const QJsonValue id = response.value(QLatin1String("id"));
+    if (id.isString()) {
+        const QJsonValue usage = response.value(QLatin1String("usage"));
         std::optional<QVariantMap> usageMap;
         if (usage.isObject())
             usageMap = usage.toObject().toVariantMap();
         m_usageMeter.completed(id.toString(), usageMap);
         if (onUsage)
             onUsage(m_usageMeter.snapshot());
-    } else if (type == QLatin1String("response.output_audio.delta")) {
-        const QJsonValue delta = event.value(QLatin1String("delta"));
-        if (!delta.isString())
+        if (!isCurrent(generation))
             return;
-        const auto decoded = QByteArray::fromBase64Encoding(delta.toString().toLatin1(),
-                                                            QByteArray::AbortOnBase64DecodingErrors);
-        // toLatin1 turns characters outside Latin-1 into '?', which the strict decoder rejects.
-        if (decoded.decodingStatus != QByteArray::Base64DecodingStatus::Ok)
-            return;
-        if (onAudio)
-            onAudio(decoded.decoded);
-    } else if (type == QLatin1String("response.output_audio_transcript.done")) {
-        const QJsonValue transcript = event.value(QLatin1String("transcript"));
-        if (transcript.isString() && onTranscript)
-            onTranscript(kSpeakerAssistant, transcript.toString());
-    } else if (type == QLatin1String("conversation.item.input_audio_transcription.completed")) {
-        const QJsonValue transcript = event.value(QLatin1String("transcript"));
-        if (transcript.isString() && onTranscript)
-            onTranscript(kSpeakerCaller, transcript.toString());
-    } else if (type == QLatin1String("input_audio_buffer.speech_started")) {
-        if (onInterruption)
-            onInterruption();
-    } else if (type == QLatin1String("error")) {
-        const QJsonValue error = event.value(QLatin1String("error"));
-        const QJsonValue code = error.toObject().value(QLatin1String("code"));
-        const QString text = error.isObject() && code.isString() ? code.toString() : QStringLiteral("erreur");
-        if (onError)
-            onError(QStringLiteral("L’IA signale une erreur (") + text +
-                    QStringLiteral("). Vérifiez votre configuration."));
     }
+    flushPartialTranscripts();
+    if (!isCurrent(generation) || stringMember(response, "status") != QLatin1String("failed"))
+        return;
+    serviceError(
+        response.value(QLatin1String("status_details")).toObject().value(QLatin1String("error")).toObject());
+}
+
+// The service does not always finish the transcript of an answer it cancelled: what arrived of it
+// becomes the line.
+void RealtimeClient::flushPartialTranscripts()
+{
+    const quint64 generation = m_generation;
+    const auto partials = std::exchange(m_partialTranscripts, {});
+    for (const auto& [item, text] : partials) {
+        if (!isCurrent(generation) || !onTranscript)
+            return;
+        onTranscript(kSpeakerAssistant, text, item);
+    }
+}
+
+void RealtimeClient::serviceError(const QJsonObject& error)
+{
+    RealtimeError failure;
+    failure.type = stringMember(error, "type");
+    failure.code = stringMember(error, "code");
+    failure.eventID = stringMember(error, "event_id");
+    failure.message = stringMember(error, "message");
+    if (failure.code.isEmpty())
+        failure.code = QStringLiteral("erreur");
+    failure.recoverable = kRecoverableCodes.contains(failure.code);
+    failure.text = failure.recoverable ? QStringLiteral("L’IA a refusé une demande (") + failure.code +
+                                             QStringLiteral(") · la conversation continue")
+                                       : serviceErrorText(failure.code);
+    report(failure);
 }
 
 void RealtimeClient::connectionLost(quint64 generation)
@@ -403,17 +581,24 @@ void RealtimeClient::connectionLost(quint64 generation)
     // simply stay unsent.
     const bool wasWriting = m_writing;
     if (m_receiving)
-        receiveFailed();
+        receiveFailed(m_handshakeDone ? std::nullopt : refusedStatus(m_socket->errorString()));
     if (wasWriting && isCurrent(generation) && m_sending)
         sendFailed();
 }
 
-void RealtimeClient::receiveFailed()
+void RealtimeClient::receiveFailed(std::optional<int> refusedStatus)
 {
     // One failure ends this connection's reception; later frames of the same socket are ignored.
     m_receiving = false;
-    if (onError)
-        onError(kReceiveFailedMessage);
+    // A refused key or access (401, 403) and a quota or rate limit (429) are told apart from a network
+    // that failed: the user has something precise to check.
+    if (refusedStatus && (*refusedStatus == 401 || *refusedStatus == 403 || *refusedStatus == 429)) {
+        report({QStringLiteral("http"), QString::number(*refusedStatus), QString(), QString(),
+                refusedHandshakeMessage(*refusedStatus)});
+        return;
+    }
+    report({QStringLiteral("connection"), QStringLiteral("receive_failed"), QString(), QString(),
+            kReceiveFailedMessage});
 }
 
 void RealtimeClient::sendFailed()
@@ -424,6 +609,6 @@ void RealtimeClient::sendFailed()
     m_writing = false;
     m_streamOpen = false;
     m_waiting.clear();
-    if (onError)
-        onError(kSendFailedMessage);
+    report({QStringLiteral("connection"), QStringLiteral("send_failed"), QString(), QString(),
+            kSendFailedMessage});
 }

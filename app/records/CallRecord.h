@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/realtime/ConversationUsage.h"
+#include "app/records/ResponseLatency.h"
 
 #include <QList>
 #include <QString>
@@ -13,6 +14,8 @@ struct TranscriptLine {
     QUuid id;
     QString speaker; // "Orlea" or "Interlocuteur"
     QString text;
+    // An answer of Orlea that the caller cut short: the text is what was received, not all heard.
+    bool interrupted = false;
 
     static TranscriptLine make(QString speaker, QString text);
     bool operator==(const TranscriptLine&) const = default;
@@ -32,6 +35,7 @@ struct CallRecord {
     std::optional<QString> recordingError;
     std::optional<ConversationUsage> usage;
     std::optional<QString> followUpStatus;
+    std::optional<ResponseLatency> responseLatency;
 
     // The first 8 characters of the upper-case UUID text: the short reference of lists and file names.
     QString reference() const;

@@ -86,6 +86,17 @@ void appendUsage(QByteArray& out, const ConversationUsage& usage)
     out += '}';
 }
 
+void appendResponseLatency(QByteArray& out, const ResponseLatency& latency)
+{
+    out += "{\"turns\":";
+    appendInteger(out, latency.turns);
+    out += ",\"medianMs\":";
+    appendInteger(out, latency.medianMs);
+    out += ",\"p90Ms\":";
+    appendInteger(out, latency.p90Ms);
+    out += '}';
+}
+
 // Strict readers: a missing key or a wrong type fails the whole document.
 std::optional<QUuid> readUuid(const QJsonValue& value)
 {
@@ -135,7 +146,30 @@ std::optional<TranscriptLine> readLine(const QJsonValue& value)
         !readString(object, QLatin1String("text"), line.text))
         return std::nullopt;
     line.id = *id;
+    // Written only when true; files from before it was kept have no such key.
+    const QJsonValue interrupted = object.value(QLatin1String("interrupted"));
+    if (interrupted.isBool())
+        line.interrupted = interrupted.toBool();
+    else if (!interrupted.isUndefined() && !interrupted.isNull())
+        return std::nullopt;
     return line;
+}
+
+std::optional<ResponseLatency> readResponseLatency(const QJsonValue& value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    ResponseLatency latency;
+    const std::pair<const char*, int*> fields[] = {
+        {"turns", &latency.turns}, {"medianMs", &latency.medianMs}, {"p90Ms", &latency.p90Ms}};
+    for (const auto& [key, target] : fields) {
+        const QJsonValue number = object.value(QLatin1String(key));
+        if (!number.isDouble() || number.toDouble() != double(number.toInt()))
+            return std::nullopt;
+        *target = number.toInt();
+    }
+    return latency;
 }
 
 std::optional<CallRecord> readRecord(const QJsonValue& value)
@@ -176,6 +210,12 @@ std::optional<CallRecord> readRecord(const QJsonValue& value)
     if (!usage.isUndefined() && !usage.isNull()) {
         record.usage = ConversationUsage::fromJson(usage);
         if (!record.usage)
+            return std::nullopt;
+    }
+    const QJsonValue latency = object.value(QLatin1String("responseLatency"));
+    if (!latency.isUndefined() && !latency.isNull()) {
+        record.responseLatency = readResponseLatency(latency);
+        if (!record.responseLatency)
             return std::nullopt;
     }
     return record;
@@ -286,6 +326,8 @@ void appendRecord(QByteArray& out, const CallRecord& record)
         appendString(out, line.speaker);
         out += ",\"text\":";
         appendString(out, line.text);
+        if (line.interrupted)
+            out += ",\"interrupted\":true";
         out += '}';
     }
     out += ']';
@@ -299,6 +341,10 @@ void appendRecord(QByteArray& out, const CallRecord& record)
         appendUsage(out, *record.usage);
     }
     appendOptionalString(out, "\"followUpStatus\":", record.followUpStatus);
+    if (record.responseLatency) {
+        appendKey(out, "\"responseLatency\":");
+        appendResponseLatency(out, *record.responseLatency);
+    }
     out += '}';
 }
 
@@ -333,6 +379,15 @@ QByteArray encode(const QList<CallRecord>& records)
     }
     out += ']';
     return out;
+}
+
+std::optional<CallRecord> decodeRecord(const QByteArray& object)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(object, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return readRecord(document.object());
 }
 
 std::optional<QList<CallRecord>> decode(const QByteArray& bytes)

@@ -1,6 +1,7 @@
 #include "app/windows/DashboardPage.h"
 
 #include "app/model/AppModel.h"
+#include "app/records/ResponseLatency.h"
 #include "app/ui/Icons.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
@@ -259,6 +260,9 @@ QWidget* DashboardPage::buildLiveTranscript()
     m_usage = Theme::caption(QString());
     m_usage->setObjectName(QStringLiteral("usageCounter"));
     layout->addWidget(m_usage);
+    m_responsiveness = Theme::caption(QString());
+    m_responsiveness->setObjectName(QStringLiteral("responsiveness"));
+    layout->addWidget(m_responsiveness);
     m_transcript = new TranscriptView(
         QStringLiteral("La transcription apparaîtra ici dès les premières paroles."), card);
     m_transcript->setObjectName(QStringLiteral("liveTranscriptView"));
@@ -333,6 +337,9 @@ void DashboardPage::refresh()
 
     m_usage->setVisible(busy);
     setTextIfChanged(m_usage, m_model.conversationUsage().label());
+    const QString responsiveness = ResponseLatency::liveLabel(m_model.turnLatencies());
+    m_responsiveness->setVisible(busy && !responsiveness.isEmpty());
+    setTextIfChanged(m_responsiveness, responsiveness);
     m_hangUp->setEnabled(busy);
     m_transcript->setLines(m_model.current() ? m_model.current()->transcript : QList<TranscriptLine>{});
 

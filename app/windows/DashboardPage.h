@@ -55,6 +55,7 @@ private:
     QPushButton* m_intervention = nullptr;
 
     QLabel* m_usage = nullptr;
+    QLabel* m_responsiveness = nullptr;
     QPushButton* m_hangUp = nullptr;
     TranscriptView* m_transcript = nullptr;
 

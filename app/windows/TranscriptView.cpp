@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+const QString TranscriptView::kInterruptedMark = QStringLiteral(" — coupé par l’appelant");
+
 namespace {
 QColor speakerColor(const QString& speaker)
 {
@@ -86,6 +88,12 @@ void TranscriptView::appendLine(const TranscriptLine& line)
     QTextCharFormat text;
     text.setForeground(Theme::kText);
     cursor.insertText(line.text, text);
+    if (line.interrupted) {
+        QTextCharFormat mark;
+        mark.setForeground(Theme::kSecondaryText);
+        mark.setFontItalic(true);
+        cursor.insertText(kInterruptedMark, mark);
+    }
 }
 
 QString TranscriptView::plainText() const

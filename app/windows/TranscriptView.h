@@ -14,6 +14,9 @@ class TranscriptView : public QWidget {
 public:
     explicit TranscriptView(const QString& placeholder, QWidget* parent = nullptr);
 
+    // After the text of an answer the caller cut short.
+    static const QString kInterruptedMark;
+
     void setLines(const QList<TranscriptLine>& lines);
 
     const QList<TranscriptLine>& lines() const { return m_lines; }

@@ -6,7 +6,7 @@ std::u16string takeString(CFStringRef string)
 {
     if (string == nullptr)
         return {};
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
     std::u16string text(size_t(CFStringGetLength(string)), u'\0');
     CFStringGetCharacters(string, CFRangeMake(0, CFIndex(text.size())),
                           reinterpret_cast<UniChar*>(text.data()));
@@ -37,7 +37,7 @@ OSStatus readString(AudioHardware& hardware, AudioObjectID object, const AudioOb
 
 StringRef::StringRef(std::u16string text) : m_text(std::move(text))
 {
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
     m_ref = CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(m_text.data()),
                                          CFIndex(m_text.size()));
 #else
@@ -48,7 +48,7 @@ StringRef::StringRef(std::u16string text) : m_text(std::move(text))
 
 StringRef::~StringRef()
 {
-#if defined(__APPLE__)
+#if defined(ORLEA_APPLE_SDK)
     if (m_ref != nullptr)
         CFRelease(m_ref);
 #endif

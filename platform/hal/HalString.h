@@ -28,7 +28,7 @@ public:
 
 private:
     std::u16string m_text;
-#if !defined(__APPLE__)
+#if !defined(ORLEA_APPLE_SDK)
     __CFString m_value;
 #endif
     CFStringRef m_ref = nullptr;

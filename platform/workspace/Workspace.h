@@ -51,6 +51,10 @@ public:
                                  OpenApplicationCompletion completion) = 0;
     // NSRunningApplication.activate(options:).
     virtual bool activate(const RunningApplication& application, ActivationOption options) = 0;
+    // Brings this application to the front. Since macOS 14 activation is only a request, which the system
+    // declines unless the front application yields to us: false then, and the caller must ask the user to
+    // come back (a notification, a sound) instead of assuming Orlea is in front.
+    virtual bool activateSelf() = 0;
     // Opens a URL with its default handler: tel: dialling, System Settings panes, installer packages.
     virtual bool openUrl(const QUrl& url) = 0;
     // Shows the files selected in the file manager.

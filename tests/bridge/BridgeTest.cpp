@@ -214,15 +214,28 @@ TEST(AudioBridge, EnqueueAndInterruptKeepTheQueueDepth)
     auto counters = phone.bridge.health().snapshot();
     EXPECT_EQ(counters.pending, 3);
     EXPECT_EQ(counters.demandTime, demand) << "a busy queue keeps its demand time";
+    EXPECT_EQ(phone.bridge.voiceQueuedFrames(), 14400);
+    phone.step(10); // 5120 frames at 48 kHz: 2560 of the voice
+    const int64_t played = phone.bridge.voicePlayedFrames();
+    EXPECT_GE(played, 2560 - 256) << "the graph renders ahead by at most one quantum";
+    EXPECT_LE(played, 2560 + 256);
     phone.bridge.interrupt();
     EXPECT_EQ(phone.bridge.health().snapshot().pending, 0);
+    EXPECT_EQ(phone.bridge.voiceQueuedFrames(), played) << "what was dropped will never be played";
     phone.step(40);
     EXPECT_EQ(phone.bridge.health().snapshot().pending, 0)
         << "late completions of dropped chunks change nothing";
+    EXPECT_EQ(phone.bridge.voicePlayedFrames(), played);
     phone.bridge.enqueue(wireTone(440, 0.1, 2400));
     EXPECT_EQ(phone.bridge.health().snapshot().pending, 1);
+    EXPECT_EQ(phone.bridge.voiceQueuedFrames(), played + 2400);
     phone.step(20);
     EXPECT_EQ(phone.bridge.health().snapshot().pending, 0) << "the player plays again after an interruption";
+    EXPECT_EQ(phone.bridge.voicePlayedFrames(), played + 2400);
+    // A new start keeps the timeline going.
+    phone.bridge.start(phone.call, phone.voice, false);
+    EXPECT_EQ(phone.bridge.voicePlayedFrames(), played + 2400);
+    EXPECT_EQ(phone.bridge.voiceQueuedFrames(), played + 2400);
 }
 
 TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)

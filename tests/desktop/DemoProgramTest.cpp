@@ -1,5 +1,6 @@
 #include "app/records/CallRecord.h"
 #include "app/records/HistoryCodec.h"
+#include "tools/realtime-standin/StandInAgent.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,6 +165,12 @@ TEST_F(DemoProgramTest, OneWholeCallInRealTimeLeavesItsHistoryTranscriptAndRecor
     EXPECT_TRUE(speakers.contains("Orlea")) << speakers.join(",").toStdString() << diagnostics();
     EXPECT_TRUE(speakers.contains("Interlocuteur")) << speakers.join(",").toStdString() << diagnostics();
     EXPECT_TRUE(call.usage.has_value());
+    // Every answer to the caller is timed, and the call keeps the summary.
+    EXPECT_TRUE(output.contains("Réactivité, réponse par réponse")) << diagnostics();
+    ASSERT_TRUE(call.responseLatency.has_value()) << diagnostics();
+    EXPECT_GE(call.responseLatency->turns, 1);
+    EXPECT_GE(call.responseLatency->medianMs, int(StandInAgent::kThinkingSeconds * 1000))
+        << "an answer cannot come before the AI has thought";
 
     const QString data = home.path() + "/Velkaro";
     EXPECT_EQ(printed("Historique"), data + "/history.json") << diagnostics();
@@ -213,6 +220,39 @@ TEST_F(DemoProgramTest, SigtermDuringTheConversationEndsAndSavesItBeforeExiting)
         << records.first().recordingError.value_or("").toStdString();
     EXPECT_TRUE(
         QFile::exists(home.path() + "/Velkaro/Recordings/Appel-" + uuidText(records.first().id) + ".wav"));
+}
+
+TEST_F(DemoProgramTest, ASecondOrleaOnTheSameDataIsRefusedAndAKilledOneLeavesNoLockBehind)
+{
+    ASSERT_TRUE(readUntil("Données : ", 60000)) << diagnostics();
+    const qint64 first = process.processId();
+    QProcess second;
+    second.setProcessEnvironment(process.processEnvironment());
+    second.start(process.program(), process.arguments());
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString refusal = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_TRUE(refusal.contains(
+        QStringLiteral("Échec : Orlea est déjà ouvert avec le dossier de données « %1/Velkaro » "
+                       "(processus %2).")
+            .arg(home.path())
+            .arg(first)))
+        << refusal.toStdString();
+    EXPECT_EQ(process.state(), QProcess::Running) << "the first copy carries on";
+
+    // Killed outright: the next start takes the folder over and clears what an interrupted save left.
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    const QString stray = home.path() + "/Velkaro/.history.json.Ab12Z9.partial";
+    {
+        QFile file(stray);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[{\"id\":");
+    }
+    output.clear();
+    launch();
+    ASSERT_TRUE(readUntil("Données : ", 60000)) << diagnostics();
+    EXPECT_FALSE(QFile::exists(stray)) << "the half-written temporary file is removed at start";
 }
 
 class UnreachableAIDemoTest : public DemoProgramTest {

@@ -7,10 +7,22 @@
 
 #include <QFileInfo>
 #include <QJsonObject>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
 const QString kNeedsCheck = QStringLiteral("Une vérification est nécessaire");
+
+// `seconds` of a 440 Hz tone at half scale, as wire PCM.
+QByteArray aiTone(double seconds)
+{
+    QByteArray bytes(int(seconds * 24000) * 2, '\0');
+    auto* out = reinterpret_cast<int16_t*>(bytes.data());
+    for (int n = 0; n < bytes.size() / 2; ++n)
+        out[n] = int16_t(std::lround(16384.0 * std::sin(2.0 * M_PI * 440.0 * n / 24000.0)));
+    return bytes;
+}
 const QString kKept = QStringLiteral("La conversation est conservée sur ce Mac.");
 
 class SessionPathsTest : public ConfiguredMacTest {
@@ -56,10 +68,70 @@ protected:
         EXPECT_EQ(model->status(), kNeedsCheck) << what;
         EXPECT_EQ(model->detail(), kKept) << what;
         EXPECT_FALSE(model->routingConfirmed()) << what << ": a failed call asks for the routing check again";
-        ASSERT_FALSE(model->log().isEmpty());
-        EXPECT_TRUE(model->log().first().endsWith(QStringLiteral(" · ") + message))
-            << what << ": " << model->log().first().toStdString();
+        // The log may go on with what was done about the call.
+        EXPECT_TRUE(
+            std::any_of(model->log().begin(), model->log().end(),
+                        [&](const QString& line) { return line.endsWith(QStringLiteral(" · ") + message); }))
+            << what << ": " << model->log().join(" | ").toStdString();
         EXPECT_FALSE(model->audio().enginesRunning()) << what << ": the bridge is stopped";
+    }
+
+    // The AI starts assistant item `item` (when new) and sends `pcm` of it.
+    void aiSpeaks(const QString& item, const QByteArray& pcm)
+    {
+        if (!m_items.contains(item)) {
+            m_items << item;
+            ai.send(
+                QJsonObject{{"type", "response.output_item.added"},
+                            {"output_index", 0},
+                            {"item", QJsonObject{{"id", item}, {"type", "message"}, {"role", "assistant"}}}});
+        }
+        ai.send(QJsonObject{{"type", "response.output_audio.delta"},
+                            {"item_id", item},
+                            {"delta", QString::fromLatin1(pcm.toBase64())}});
+    }
+
+    // What the caller heard of the AI, in milliseconds: from its first to its last loud sample.
+    double heardMilliseconds()
+    {
+        const std::vector<float> heard = mac.callAudio().heardByCaller();
+        std::optional<size_t> first;
+        size_t last = 0;
+        for (size_t i = 0; i < heard.size(); ++i) {
+            if (std::fabs(heard[i]) > 0.05f) {
+                first = first.value_or(i);
+                last = i;
+            }
+        }
+        return first ? double(last - *first + 1) / 48.0 : 0.0;
+    }
+
+    // The time the caller's audio is sent in whole milliseconds, so that a turn end the AI names
+    // falls exactly at the end of what was sent.
+    qint64 sendUntilWholeMilliseconds()
+    {
+        for (int step = 0; step < 400; ++step) {
+            const qint64 before = model->realtime().sentAudioBytes();
+            // One IO buffer, and every chunk it captured sent before the clock moves again.
+            mac.advance(512.0 / 48000.0);
+            model->audio().synchronize();
+            pumpEvents();
+            waitFor([&] { return !model->realtime().isSending(); }, 2000);
+            const qint64 bytes = model->realtime().sentAudioBytes();
+            if (bytes != before && bytes % 48 == 0 &&
+                waitFor([&] { return receivedAudioBytes() == bytes; }, 2000))
+                return bytes / 48;
+        }
+        ADD_FAILURE() << "the caller's audio never reached a whole millisecond";
+        return 0;
+    }
+
+    qint64 receivedAudioBytes() const
+    {
+        qint64 bytes = 0;
+        for (const QJsonObject& event : ai.received(QStringLiteral("input_audio_buffer.append")))
+            bytes += QByteArray::fromBase64(event["audio"].toString().toLatin1()).size();
+        return bytes;
     }
 
     QStringList speakers() const
@@ -70,6 +142,9 @@ protected:
                 names << line.speaker;
         return names;
     }
+
+private:
+    QStringList m_items;
 };
 
 TEST_F(SessionPathsTest, AnAIReadyAfterFourteenSecondsStillAnswersTheCall)
@@ -106,44 +181,88 @@ TEST_F(SessionPathsTest, AnAIReadyAfterFourteenSecondsStillAnswersTheCall)
     EXPECT_EQ(mac.phone().answerPresses(), 1) << "answered once";
 }
 
-TEST_F(SessionPathsTest, AnErrorFromTheAIEndsTheConversationAndSavesIt)
+TEST_F(SessionPathsTest, AFatalAIFailureMidCallEndsSavesAndHangsUpUnlessTheManagerHoldsTheLine)
 {
-    arm();
-    ringUntilSession(QStringLiteral("06 22 33 44 55"));
-    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
-    ASSERT_TRUE(model->connected()) << why();
-    const QUuid id = model->current()->id;
-    advance(2.0);
+    struct Case {
+        const char* what;
+        std::function<void()> fault;
+        QString code;
+    };
+    const std::vector<Case> cases{
+        {"error event", [&] { ai.sendError(QStringLiteral("server_error")); }, "server_error"},
+        {"failed response",
+         [&] {
+             ai.send(QJsonObject{
+                 {"type", "response.done"},
+                 {"response",
+                  QJsonObject{{"id", "resp_1"},
+                              {"status", "failed"},
+                              {"status_details",
+                               QJsonObject{{"type", "failed"},
+                                           {"error", QJsonObject{{"type", "insufficient_quota"},
+                                                                 {"code", "insufficient_quota"}}}}}}}});
+         },
+         "insufficient_quota"},
+        {"session expired", [&] { ai.expireSession(); }, "session_expired"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        model->setRoutingConfirmed(true);
+        model->setError(std::nullopt);
+        arm();
+        advance(9.0); // past the cool-down of the previous call
+        const int hangups = mac.phone().hangupPresses();
+        ringUntilSession(QStringLiteral("06 22 33 44 55"));
+        ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+        ASSERT_TRUE(model->connected()) << why();
+        const QUuid id = model->current()->id;
+        advance(2.0);
 
-    ai.sendError(QStringLiteral("server_error"));
-    ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
-    expectFailedAndSaved(
-        QStringLiteral("L’IA signale une erreur (server_error). Vérifiez votre configuration."),
-        "error while talking");
-    ASSERT_EQ(model->records().size(), 1);
-    EXPECT_EQ(model->records().first().id, id);
-    EXPECT_EQ(model->records().first().kind, "Appel");
-    EXPECT_EQ(model->records().first().caller, "06 22 33 44 55");
-    ASSERT_TRUE(waitFor([&] { return model->finalizingRecordings().isEmpty(); }));
-    EXPECT_EQ(model->records().first().recordingFile,
-              std::optional<QString>("Appel-" + uuidText(id) + ".wav"))
-        << model->records().first().recordingError.value_or("").toStdString();
-    EXPECT_TRUE(waitFor([&] { return !ai.hasClient(); })) << "the AI connection is closed";
+        c.fault();
+        ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
+        const QString message =
+            QStringLiteral("L’IA signale une erreur (%1). Vérifiez votre configuration.").arg(c.code);
+        expectFailedAndSaved(message, c.what);
+        EXPECT_EQ(mac.phone().hangupPresses(), hangups + 1) << "the caller is not left on a silent line";
+        EXPECT_NE(mac.phone().state(), sim::CallState::Active);
+        EXPECT_TRUE(model->log().first().endsWith(" · Appel raccroché dans Téléphone"))
+            << model->log().first().toStdString();
+        ASSERT_FALSE(model->records().isEmpty());
+        EXPECT_EQ(model->records().first().id, id) << "saved before the hang-up";
+        ASSERT_TRUE(waitFor([&] { return model->finalizingRecordings().isEmpty(); }));
+        EXPECT_EQ(model->records().first().recordingFile,
+                  std::optional<QString>("Appel-" + uuidText(id) + ".wav"))
+            << model->records().first().recordingError.value_or("").toStdString();
+        EXPECT_TRUE(waitFor([&] { return !ai.hasClient(); })) << "the AI connection is closed";
+        mac.callerHangsUp();
+    }
 
-    // The disarmed switchboard leaves the next call alone.
-    mac.callerHangsUp();
-    advance(10.0);
-    mac.ring(QStringLiteral("07 00 00 00 00"));
-    advance(5.0);
-    EXPECT_FALSE(model->busy());
-    mac.callerHangsUp();
-
-    // An error without a code while the AI is still connecting: the call is never answered.
+    // The manager is talking to the caller: the session ends but the line stays with them.
     model->setRoutingConfirmed(true);
     model->setError(std::nullopt);
     arm();
+    advance(9.0);
+    ringUntilSession(QStringLiteral("06 22 33 44 66"));
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << why();
+    model->toggleIntervention();
+    ASSERT_TRUE(model->intervening()) << why();
+    const int hangups = mac.phone().hangupPresses();
+    ai.sendError(QStringLiteral("server_error"));
+    ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
+    EXPECT_EQ(mac.phone().hangupPresses(), hangups);
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Active);
+    EXPECT_TRUE(model->log().first().endsWith(
+        " · Appel laissé ouvert : vous étiez au micro. Reprenez l’appel dans Téléphone."));
+    mac.callerHangsUp();
+
+    // Failures before the AI is ready: the call is never answered, so there is nothing to hang up.
+    model->setRoutingConfirmed(true);
+    model->setError(std::nullopt);
+    arm();
+    advance(9.0);
     ai.setConfirmsSessions(false);
-    const int updatesBefore = sessionUpdates();
+    int updatesBefore = sessionUpdates();
     const int pressesBefore = mac.phone().answerPresses();
     ringUntilSession(QStringLiteral("06 99 00 00 00"));
     ASSERT_TRUE(waitFor([&] { return sessionUpdates() > updatesBefore; }));
@@ -151,13 +270,175 @@ TEST_F(SessionPathsTest, AnErrorFromTheAIEndsTheConversationAndSavesIt)
     ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
     expectFailedAndSaved(QStringLiteral("L’IA signale une erreur (erreur). Vérifiez votre configuration."),
                          "error while connecting");
-    EXPECT_EQ(model->records().size(), 2);
     EXPECT_EQ(mac.phone().state(), sim::CallState::Ringing);
     EXPECT_EQ(mac.phone().answerPresses(), pressesBefore);
     advance(16.0);
     EXPECT_EQ(model->error(),
               std::optional<QString>("L’IA signale une erreur (erreur). Vérifiez votre configuration."))
         << "the cancelled time-out must not report again";
+    mac.callerHangsUp();
+
+    // A key the service refuses: the AI check says so and the switchboard stays off; a refusal when a
+    // call comes in ends that session with the same words.
+    ai.setConfirmsSessions(true);
+    model->setRoutingConfirmed(true);
+    model->setError(std::nullopt);
+    ai.refuseHandshakes(401);
+    model->toggleArmed();
+    ASSERT_TRUE(waitFor([&] { return !model->checkingAI(); }));
+    EXPECT_FALSE(model->armed());
+    EXPECT_EQ(model->aiStatus(), RealtimeClient::refusedHandshakeMessage(401));
+    ai.refuseHandshakes(std::nullopt);
+    model->setError(std::nullopt);
+    arm();
+    ai.refuseHandshakes(403);
+    const qsizetype saved = model->records().size();
+    ringUntilSession(QStringLiteral("06 99 00 00 01"));
+    ASSERT_TRUE(waitFor([&] { return !model->busy(); }));
+    expectFailedAndSaved(RealtimeClient::refusedHandshakeMessage(403), "refused handshake");
+    EXPECT_EQ(model->records().size(), saved + 1);
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Ringing);
+}
+
+TEST_F(SessionPathsTest, AnErrorAboutOneRequestChangesNothingForTheCaller)
+{
+    arm();
+    ringUntilSession(QStringLiteral("06 22 33 44 77"));
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << why();
+    advance(2.0);
+    ASSERT_FALSE(ai.received(QStringLiteral("response.create")).isEmpty());
+    const int hangups = mac.phone().hangupPresses();
+
+    ai.sendError(QStringLiteral("response_cancel_not_active"), QStringLiteral("orlea_1_99"));
+    ASSERT_TRUE(waitFor([&] {
+        return model->log().first().endsWith(
+            " · L’IA a refusé une demande (response_cancel_not_active) · la conversation continue");
+    })) << model->log().first().toStdString();
+    advance(2.0);
+    EXPECT_TRUE(model->busy());
+    EXPECT_TRUE(model->connected());
+    EXPECT_TRUE(model->armed());
+    EXPECT_FALSE(model->error().has_value()) << why();
+    EXPECT_EQ(model->status(), "Conversation en cours");
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Active);
+    EXPECT_EQ(mac.phone().hangupPresses(), hangups);
+    EXPECT_TRUE(ai.hasClient());
+}
+
+TEST_F(SessionPathsTest, ACallerWhoCutsInMakesTheServiceForgetWhatTheyNeverHeard)
+{
+    arm();
+    ringUntilSession(QStringLiteral("06 31 31 31 31"));
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << why();
+    advance(2.0);
+    auto truncations = [&] { return ai.received(QStringLiteral("conversation.item.truncate")); };
+
+    // Two seconds of answer arrive at once, its transcript ahead of it; the caller cuts in after 0.8 s.
+    aiSpeaks(QStringLiteral("item_A"), aiTone(2.0));
+    ai.send(QJsonObject{{"type", "response.output_audio_transcript.done"},
+                        {"item_id", "item_A"},
+                        {"transcript", "Je note votre nom et l’adresse du logement."}});
+    ASSERT_TRUE(
+        waitFor([&] { return model->audio().voiceQueuedFrames() >= 48000 && speakers().size() == 1; }));
+    advance(0.8);
+    ai.send(QJsonObject{
+        {"type", "input_audio_buffer.speech_started"}, {"audio_start_ms", 100}, {"item_id", "c1"}});
+    ASSERT_TRUE(waitFor([&] { return truncations().size() == 1; }));
+    // What is left of the answer, arriving late, is not played either.
+    aiSpeaks(QStringLiteral("item_A"), aiTone(0.5));
+    advance(1.0);
+    const QJsonObject cut = truncations()[0];
+    EXPECT_EQ(cut["item_id"], "item_A");
+    EXPECT_EQ(cut["content_index"], 0);
+    const double heard = heardMilliseconds();
+    EXPECT_GT(heard, 700.0);
+    EXPECT_LT(heard, 1000.0);
+    EXPECT_NEAR(cut["audio_end_ms"].toDouble(), heard, 512.0 / 48.0)
+        << "what the Phone app's microphone got, within one driver buffer";
+    ASSERT_EQ(model->current()->transcript.size(), 1);
+    EXPECT_TRUE(model->current()->transcript[0].interrupted) << "the cut answer is marked";
+    EXPECT_EQ(model->current()->transcript[0].text, "Je note votre nom et l’adresse du logement.")
+        << "its text is what was received";
+
+    // Speech when nothing is left to hear forgets nothing.
+    aiSpeaks(QStringLiteral("item_B"), aiTone(0.3));
+    advance(1.0);
+    ai.send(QJsonObject{
+        {"type", "input_audio_buffer.speech_started"}, {"audio_start_ms", 900}, {"item_id", "c2"}});
+    ai.send(QJsonObject{
+        {"type", "response.output_audio_transcript.done"}, {"item_id", "item_B"}, {"transcript", "Merci."}});
+    ASSERT_TRUE(waitFor([&] { return speakers().size() == 2; }));
+    EXPECT_EQ(truncations().size(), 1);
+    EXPECT_FALSE(model->current()->transcript[1].interrupted);
+
+    // While the manager holds the line nothing of the AI reaches the caller: cut at 0, and the line
+    // that arrives afterwards is marked.
+    model->toggleIntervention();
+    ASSERT_TRUE(model->intervening()) << why();
+    aiSpeaks(QStringLiteral("item_C"), aiTone(1.0));
+    advance(0.5);
+    ai.send(QJsonObject{
+        {"type", "input_audio_buffer.speech_started"}, {"audio_start_ms", 2000}, {"item_id", "c3"}});
+    ASSERT_TRUE(waitFor([&] { return truncations().size() == 2; }));
+    EXPECT_EQ(truncations()[1]["item_id"], "item_C");
+    EXPECT_EQ(truncations()[1]["audio_end_ms"], 0);
+    ai.send(QJsonObject{{"type", "response.output_audio_transcript.done"},
+                        {"item_id", "item_C"},
+                        {"transcript", "Un instant."}});
+    ASSERT_TRUE(waitFor([&] { return speakers().size() == 4; })) << speakers().join(",").toStdString();
+    EXPECT_TRUE(model->current()->transcript.last().interrupted);
+    model->toggleIntervention();
+
+    model->hangUp();
+    ASSERT_FALSE(model->records().isEmpty());
+    QStringList marked;
+    for (const TranscriptLine& line : model->records().first().transcript)
+        if (line.interrupted)
+            marked << line.text;
+    EXPECT_EQ(marked, (QStringList{"Je note votre nom et l’adresse du logement.", "Un instant."}))
+        << "the marks are saved with the record";
+    EXPECT_FALSE(model->error().has_value()) << why();
+}
+
+TEST_F(SessionPathsTest, EachAnswerTimeRunsFromTheEndOfTheCallersTurnToItsFirstSoundOnThePhone)
+{
+    arm();
+    ringUntilSession(QStringLiteral("06 41 41 41 41"));
+    ASSERT_TRUE(waitFor([&] { return model->connected() || !model->busy(); }));
+    ASSERT_TRUE(model->connected()) << why();
+    advance(2.0);
+
+    // The service says where the caller's turn ended, in the audio it got; the answer comes `delay`
+    // of Mac time after that audio was sent.
+    const std::vector<double> delays{0.9, 1.3, 0.6};
+    for (size_t turn = 0; turn < delays.size(); ++turn) {
+        const qint64 endMs = sendUntilWholeMilliseconds();
+        ai.send(QJsonObject{{"type", "input_audio_buffer.speech_stopped"}, {"audio_end_ms", endMs}});
+        advance(delays[turn]);
+        const int64_t queued = model->audio().voiceQueuedFrames();
+        aiSpeaks(QStringLiteral("item_%1").arg(turn), aiTone(0.2));
+        ASSERT_TRUE(waitFor([&] { return model->audio().voiceQueuedFrames() > queued; }));
+        ASSERT_EQ(model->turnLatencies().size(), qsizetype(turn + 1));
+        EXPECT_NEAR(model->turnLatencies().last(), delays[turn], 1e-9) << "turn " << turn;
+        advance(1.0); // the answer plays out
+    }
+    EXPECT_EQ(model->current()->responseLatency, (ResponseLatency{3, 900, 1300}));
+    // A turn the AI answers while the manager holds the line is not measured.
+    model->toggleIntervention();
+    ASSERT_TRUE(model->intervening()) << why();
+    ai.send(QJsonObject{{"type", "input_audio_buffer.speech_stopped"}, {"audio_end_ms", 1000}});
+    aiSpeaks(QStringLiteral("item_9"), aiTone(0.2));
+    advance(0.5);
+    model->toggleIntervention();
+    EXPECT_EQ(model->turnLatencies().size(), 3);
+
+    mac.callerHangsUp();
+    advance(6.0);
+    ASSERT_FALSE(model->busy());
+    EXPECT_EQ(model->records().first().responseLatency, (ResponseLatency{3, 900, 1300}));
+    EXPECT_EQ(model->turnLatencies().size(), 3) << "the last call's times stay to be read";
 }
 
 TEST_F(SessionPathsTest, AnAnswerButtonGoneOrDeadFailsTheSessionWithoutAnswering)

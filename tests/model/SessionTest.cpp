@@ -149,6 +149,17 @@ TEST_F(SessionTest, ArmingIsRefusedWithoutAnAnsweringAIOrAValidSetup)
     const QString silence = "L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet.";
     EXPECT_EQ(model->aiStatus(), silence);
     EXPECT_EQ(model->error(), std::optional<QString>(silence));
+
+    // An endpoint that would carry the key in clear to another machine is refused before any check.
+    model->setError(std::nullopt);
+    qputenv("ORLEA_REALTIME_URL", "ws://192.0.2.1/v1/realtime");
+    model->toggleArmed();
+    EXPECT_FALSE(model->checkingAI()) << "no connection is attempted";
+    EXPECT_FALSE(model->armed());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(
+        model->error()->startsWith("L’adresse du service IA « ws://192.0.2.1/v1/realtime » est refusée"))
+        << model->error()->toStdString();
 }
 
 TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSession)
@@ -259,6 +270,8 @@ TEST_F(SessionTest, TheTwentyMinuteLimitEndsTheCallAndDisarms)
     EXPECT_FALSE(model->armed());
     EXPECT_EQ(model->status(), "Limite de 20 minutes atteinte") << model->error().value_or("").toStdString();
     EXPECT_EQ(model->records().size(), 1);
+    EXPECT_EQ(mac.phone().hangupPresses(), 1) << "the caller is not left on a silent line";
+    EXPECT_NE(mac.phone().state(), sim::CallState::Active);
 }
 
 TEST_F(SessionTest, HangingUpEndsAnUnrecordedCallAtOnce)
@@ -363,12 +376,54 @@ TEST_F(AgentSessionTest, TheGreetingAndBothVoicesAreTranscribedAndSaved)
     }
     EXPECT_TRUE(speakers().contains("Orlea")) << speakers().join(",").toStdString();
     EXPECT_TRUE(speakers().contains("Interlocuteur")) << speakers().join(",").toStdString();
+    // The greeting is made with the session's instructions, so it knows the business.
+    EXPECT_EQ(model->current()->transcript.first().text,
+              "Bonjour, SCI Les Hauts de Valmont, service de gestion locative. Comment puis-je vous aider ?");
     const qsizetype lines = model->current()->transcript.size();
     model->hangUp();
     ASSERT_EQ(model->records().size(), 1);
     EXPECT_EQ(model->records().first().transcript.size(), lines);
     ASSERT_TRUE(model->records().first().usage.has_value());
     EXPECT_TRUE(model->records().first().usage->estimatedUSD.has_value()) << "the closing usage is kept";
+}
+
+class PacedAgentSessionTest : public SessionTest {
+protected:
+    bool withAgent() const override { return true; }
+    double agentSpeed() const override { return 1.0; }
+};
+
+TEST_F(PacedAgentSessionTest, ACallerWhoSpeaksBeforeTheGreetingGetsOneGreetingInTheBusinessName)
+{
+    // "Allô ?" as soon as the call is answered: the service's own turn detection answers before the
+    // greeting is asked for, and refuses the greeting while that answer runs.
+    connectCall("06 07 08 09 10", sim::toneVoice(440, 0.5f, 0.4));
+    auto orleaLines = [&] {
+        QStringList lines;
+        if (model->current())
+            for (const TranscriptLine& line : model->current()->transcript)
+                if (line.speaker == "Orlea")
+                    lines << line.text;
+        return lines;
+    };
+    for (int step = 0; step < 400 && orleaLines().isEmpty(); ++step) {
+        mac.advance(0.1);
+        waitFor([&] { return !model->realtime().isSending(); }, 500);
+        waitFor([&] { return false; }, 20); // the stand-in speaks in real time
+    }
+    ASSERT_EQ(orleaLines().size(), 1) << model->log().join("\n").toStdString();
+    EXPECT_EQ(orleaLines()[0],
+              "Bonjour, SCI Les Hauts de Valmont, service de gestion locative. Comment puis-je vous aider ?");
+    EXPECT_TRUE(model->log().join("\n").contains(
+        " · L’appelant a parlé avant l’accueil : la réponse déjà en cours sert d’accueil"))
+        << model->log().join("\n").toStdString();
+    advance(2.0);
+    EXPECT_TRUE(model->busy());
+    EXPECT_TRUE(model->connected());
+    EXPECT_TRUE(model->armed());
+    EXPECT_FALSE(model->error().has_value()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(mac.phone().state(), sim::CallState::Active);
+    EXPECT_EQ(orleaLines().size(), 1) << "no second greeting";
 }
 
 TEST_F(SessionTest, RelayObservationTimesOutThenSeesACallThatAges)

@@ -22,12 +22,14 @@ protected:
 
     // The scripted agent speaks; without it the stand-in only confirms sessions.
     virtual bool withAgent() const { return false; }
+    // The agent's pace (StandInAgent::setSpeed): 0 answers at once.
+    virtual double agentSpeed() const { return 0.0; }
 
     void SetUp() override
     {
         RealtimeStandInThread::Options options;
         options.agent = withAgent();
-        options.speed = 0.0; // answers at once
+        options.speed = agentSpeed();
         ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
         qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
         ASSERT_TRUE(mac.workspace().openUrl(driverPackageUrl())) << "the driver package must install";

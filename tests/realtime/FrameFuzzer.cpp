@@ -1,6 +1,8 @@
 // libFuzzer target: the service's side of a conversation, one text frame per line of the input, fed
-// whole to the client's event handling on a fresh connection. Nothing may crash, and the usage that
-// reaches the model stays sane: counts never negative, the cost estimate finite and positive.
+// whole to the client's event handling on a fresh connection. Nothing may crash, the usage that reaches
+// the model stays sane (counts never negative, the cost estimate finite and positive), and every error
+// carries a code and a French sentence for the user. A fatal error closes the connection, as the
+// session does; the frames after it must then be ignored.
 
 #include "app/realtime/RealtimeClient.h"
 
@@ -40,8 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     RealtimeClient client;
     qsizetype audioBytes = 0;
-    client.onAudio = [&](const QByteArray& pcm) { audioBytes += pcm.size(); };
+    client.onAudio = [&](const QByteArray& pcm, const QString&) { audioBytes += pcm.size(); };
     client.onUsage = [](const ConversationUsage& usage) { check(usage); };
+    client.onError = [&client](const RealtimeError& error) {
+        if (error.code.isEmpty() || error.text.isEmpty())
+            fail("an error reached the session without a code or a sentence for the user");
+        if (!error.recoverable)
+            client.close();
+    };
     client.connect(QStringLiteral("key"), QStringLiteral("gpt-realtime"), QStringLiteral("marin"),
                    QStringLiteral("Instructions"));
     const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QTcpServer>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -35,6 +37,13 @@ QByteArray taggedChunk(int tag, int bytes = 4800)
 QByteArray appendedAudio(const QJsonObject& event)
 {
     return QByteArray::fromBase64(event.value("audio").toString().toLatin1());
+}
+
+// The event as the client built it, without the event_id it gives every event.
+QJsonObject withoutID(QJsonObject event)
+{
+    event.remove("event_id");
+    return event;
 }
 
 enum class Transport { Plain, Tls };
@@ -118,7 +127,7 @@ TEST_P(RealtimeClientTest, OpensTheEndpointWithTheExactSessionConfiguration)
     session["instructions"] = "Tu es le standard de l’agence.";
     expectedWithText["session"] = session;
     ASSERT_EQ(server.received().size(), 1);
-    EXPECT_EQ(server.received()[0], expectedWithText)
+    EXPECT_EQ(withoutID(server.received()[0]), expectedWithText)
         << QJsonDocument(server.received()[0]).toJson().toStdString();
     // Integers stay integers on the wire.
     EXPECT_TRUE(server.received()[0]["session"]["audio"]["input"]["format"]["rate"].toVariant().typeId() ==
@@ -140,6 +149,52 @@ TEST_P(RealtimeClientTest, SettingAndEnvironmentReplaceTheEndpoint)
     qunsetenv("ORLEA_REALTIME_URL");
 }
 
+TEST(RealtimeClientEndpoint, TheKeyLeavesOnlyOverTlsOrForThisMachine)
+{
+    struct Case {
+        const char* url;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"wss://api.openai.com/v1/realtime", true},
+        {"wss://proxy.example.com:8443/v1/realtime", true},
+        {"ws://127.0.0.1:43085/v1/realtime", true},
+        {"ws://127.8.9.10/v1/realtime", true},
+        {"ws://[::1]:80/v1/realtime", true},
+        {"ws://LocalHost:9/v1/realtime", true},
+        {"ws://api.openai.com/v1/realtime", false},
+        {"ws://192.168.1.20:8080/v1/realtime", false},
+        {"ws://127.0.0.1.example.com/v1/realtime", false},
+        {"http://127.0.0.1/v1/realtime", false},
+        {"https://api.openai.com/v1/realtime", false},
+        {"api.openai.com/v1/realtime", false},
+        {"wss:///v1/realtime", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(!RealtimeClient::endpointRefusal(QUrl(c.url)).has_value(), c.allowed) << c.url;
+
+    // Plain ws:// to another machine: refused before any connection, the key never sent.
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::AnyIPv4));
+    QString host = QStringLiteral("192.0.2.1"); // no such machine: nothing could answer anyway
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            host = address.toString();
+    const QUrl remote(QStringLiteral("ws://%1:%2/v1/realtime").arg(host).arg(listener.serverPort()));
+    RealtimeClient client(remote);
+    CallbackLog log;
+    log.attach(client);
+    client.connect("sk-secret", "gpt-realtime", "marin", "Consignes");
+    ASSERT_TRUE(waitUntil([&] { return !log.errors.isEmpty(); }));
+    EXPECT_EQ(log.errors,
+              QStringList{"L’adresse du service IA « " + remote.toString() +
+                          " » est refusée : la clé n’est envoyée qu’en wss://, ou en ws:// vers ce "
+                          "Mac (127.0.0.1, localhost). Corrigez le réglage « realtimeURL » ou "
+                          "ORLEA_REALTIME_URL."});
+    settle();
+    EXPECT_FALSE(listener.hasPendingConnections()) << "a connection was opened to " << host.toStdString();
+}
+
 TEST_P(RealtimeClientTest, ReadinessGatesAudioAndInstructions)
 {
     client.connect("sk-test", "gpt-realtime", "marin", "Consignes initiales");
@@ -150,7 +205,9 @@ TEST_P(RealtimeClientTest, ReadinessGatesAudioAndInstructions)
     ASSERT_TRUE(waitUntil([&] { return server.received().size() >= 2; }));
     EXPECT_EQ(server.received()[0]["type"], "session.update");
     EXPECT_EQ(server.received()[1]["type"], "response.create") << "greet is queued in any connected state";
-    const QJsonObject greeting{{"instructions", RealtimeClient::kGreetingInstructions}};
+    // A response's instructions replace the session's: the greeting carries them, then its own text.
+    const QJsonObject greeting{
+        {"instructions", "Consignes initiales\n\n" + RealtimeClient::kGreetingInstructions}};
     EXPECT_EQ(server.received()[1]["response"].toObject(), greeting);
     EXPECT_EQ(log.usages.size(), 1) << "no audio snapshot before ready";
 
@@ -179,9 +236,14 @@ TEST_P(RealtimeClientTest, InstructionsAreConfirmedOnlyByTheSameText)
     ASSERT_TRUE(client.updateInstructions("Parle plus lentement."));
     ASSERT_TRUE(waitUntil([&] { return server.received("session.update").size() == 2; }));
     EXPECT_EQ(
-        server.received("session.update")[1],
+        withoutID(server.received("session.update")[1]),
         parse(
             R"({"type":"session.update","session":{"type":"realtime","instructions":"Parle plus lentement."}})"));
+    client.greet();
+    ASSERT_TRUE(waitUntil([&] { return !server.received("response.create").isEmpty(); }));
+    EXPECT_EQ(server.received("response.create")[0]["response"].toObject()["instructions"],
+              "Parle plus lentement.\n\n" + RealtimeClient::kGreetingInstructions)
+        << "the greeting follows the instructions the session was last given";
 
     server.confirmSession("Parle vite.");
     server.send(parse(R"({"type":"session.updated","session":{"instructions":42}})"));
@@ -224,7 +286,8 @@ TEST_P(RealtimeClientTest, AudioSnapshotsFollowEachSecondOfSentAudio)
     const auto appends = server.received("input_audio_buffer.append");
     EXPECT_EQ(appendedAudio(appends[0]), taggedChunk(1, 47'999));
     EXPECT_EQ(appendedAudio(appends[3]), taggedChunk(4, 1));
-    EXPECT_EQ(appends[0].keys(), (QStringList{"audio", "type"}));
+    EXPECT_EQ(appends[0].keys(), (QStringList{"audio", "event_id", "type"}));
+    EXPECT_EQ(client.sentAudioBytes(), 2 * 47'999 + 3) << "the audio axis of the service's positions";
     EXPECT_FALSE(appends[0]["audio"].toString().contains('\n'));
 }
 
@@ -331,6 +394,132 @@ TEST_P(RealtimeClientTest, ServiceEventsBecomeCallbacks)
     EXPECT_TRUE(server.hasClient()) << "an error event does not close the connection";
 }
 
+TEST_P(RealtimeClientTest, EveryEventHasItsOwnIdAndAnErrorSaysWhichItConcerns)
+{
+    connectReady();
+    const QString greeting = client.greet();
+    client.append(taggedChunk(1));
+    const QString cut = client.truncate("item_1", 480);
+    const QString own = client.sendEvent(QJsonObject{{"type", "response.cancel"}, {"event_id", "mine"}});
+    ASSERT_TRUE(waitUntil([&] { return server.received().size() == 5; }));
+    QStringList ids;
+    for (const QJsonObject& event : server.received())
+        ids << event["event_id"].toString();
+    EXPECT_EQ(ids.removeDuplicates(), 0) << ids.join(", ").toStdString();
+    EXPECT_TRUE(ids[0].startsWith("orlea_")) << ids[0].toStdString();
+    EXPECT_EQ(ids[1], greeting);
+    EXPECT_EQ(ids[3], cut);
+    EXPECT_EQ(ids[4], own) << "an id of the caller's is replaced by ours";
+    EXPECT_EQ(
+        withoutID(server.received()[3]),
+        parse(
+            R"({"type":"conversation.item.truncate","item_id":"item_1","content_index":0,"audio_end_ms":480})"));
+
+    // Errors about one event leave the session healthy; every other ends it, as before.
+    struct Case {
+        QString code;
+        bool recoverable;
+    };
+    const std::vector<Case> cases{{"conversation_already_has_active_response", true},
+                                  {"response_cancel_not_active", true},
+                                  {"input_audio_buffer_commit_empty", true},
+                                  {"session_expired", false},
+                                  {"server_error", false},
+                                  {"invalid_value", false}};
+    for (const Case& c : cases)
+        server.sendError(c.code, greeting);
+    ASSERT_TRUE(waitUntil([&] { return log.failures.size() == int(cases.size()); }));
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const RealtimeError& failure = log.failures[qsizetype(i)];
+        EXPECT_EQ(failure.code, cases[i].code) << i;
+        EXPECT_EQ(failure.recoverable, cases[i].recoverable) << cases[i].code.toStdString();
+        EXPECT_EQ(failure.eventID, greeting);
+        EXPECT_EQ(failure.type, "invalid_request_error");
+        EXPECT_EQ(failure.message, "Erreur simulée par le serveur de test.");
+    }
+    EXPECT_EQ(log.failures[3].text,
+              "L’IA signale une erreur (session_expired). Vérifiez votre configuration.");
+    EXPECT_EQ(
+        log.failures[0].text,
+        "L’IA a refusé une demande (conversation_already_has_active_response) · la conversation continue");
+    EXPECT_TRUE(server.hasClient()) << "an error event does not close the connection";
+}
+
+TEST_P(RealtimeClientTest, ItemsTurnEndsAndTheEndsOfResponses)
+{
+    connectReady();
+    QStringList seen;
+    client.onEvent = [&](const QString& type, const QJsonObject& event) {
+        if (type == "response.created")
+            seen << event["response"]["metadata"]["purpose"].toString();
+    };
+    const QByteArray voice = taggedChunk(5, 480);
+    const QString delta = QString::fromLatin1(voice.toBase64());
+    server.send(
+        parse(R"({"type":"response.created","response":{"id":"resp_1","metadata":{"purpose":"suivi"}}})"));
+    server.send(parse(R"({"type":"response.output_item.added","response_id":"resp_1","output_index":0,
+                         "item":{"id":"item_1","type":"message","role":"assistant","content":[]}})"));
+    server.send({{"type", "response.output_audio.delta"}, {"delta", delta}});
+    server.send({{"type", "response.output_audio.delta"}, {"item_id", "item_2"}, {"delta", delta}});
+    server.send(
+        parse(R"({"type":"response.output_audio_transcript.delta","item_id":"item_1","delta":"Je note"})"));
+    server.send(parse(
+        R"({"type":"response.output_audio_transcript.delta","item_id":"item_1","delta":" votre nom"})"));
+    server.send(
+        parse(R"({"type":"input_audio_buffer.speech_stopped","audio_end_ms":1234,"item_id":"item_c"})"));
+    // Cancelled without the transcript's end: what arrived of it is the line.
+    server.send(parse(R"({"type":"response.done","response":{"id":"resp_1","status":"cancelled",
+                         "usage":{"input_tokens":10,"output_tokens":5}}})"));
+    // A failed response is an error with the code of its status details.
+    server.send(parse(R"({"type":"response.done","response":{"id":"resp_2","status":"failed",
+                         "status_details":{"type":"failed","error":{"type":"server_error","code":"insufficient_quota",
+                         "message":"Quota dépassé."}}}})"));
+    ASSERT_TRUE(waitUntil([&] { return !log.failures.isEmpty(); }));
+    EXPECT_EQ(log.audioItems, (QStringList{"item_1", "item_2"}))
+        << "a delta without item_id belongs to the item last added";
+    EXPECT_EQ(log.turnEnds, QList<qint64>{1234});
+    EXPECT_TRUE(log.events.contains("Orlea: Je note votre nom")) << log.events.join("\n").toStdString();
+    const RealtimeError& failed = log.failures.front();
+    EXPECT_EQ(failed.code, "insufficient_quota");
+    EXPECT_EQ(failed.type, "server_error");
+    EXPECT_EQ(failed.message, "Quota dépassé.");
+    EXPECT_FALSE(failed.recoverable);
+    EXPECT_EQ(failed.text, "L’IA signale une erreur (insufficient_quota). Vérifiez votre configuration.");
+    EXPECT_EQ(log.usages.back().inputTokens, 10) << "the failed response's usage is still counted";
+    EXPECT_EQ(seen, QStringList{"suivi"}) << "a caller recognises its response by its metadata";
+}
+
+TEST_P(RealtimeClientTest, ARefusedHandshakeNamesTheKeyOrTheAccess)
+{
+    for (const int status : {401, 403, 429}) {
+        log = CallbackLog();
+        log.attach(client);
+        server.refuseHandshakes(status);
+        client.connect("sk-refusée", "gpt-realtime", "marin", "x");
+        ASSERT_TRUE(waitUntil([&] { return !log.failures.isEmpty(); })) << status;
+        settle();
+        ASSERT_EQ(log.failures.size(), 1) << status;
+        EXPECT_EQ(log.failures[0].text, RealtimeClient::refusedHandshakeMessage(status));
+        EXPECT_EQ(log.failures[0].code, QString::number(status));
+        EXPECT_EQ(log.failures[0].type, "http");
+        EXPECT_FALSE(client.isReady());
+    }
+    EXPECT_EQ(
+        RealtimeClient::refusedHandshakeMessage(401),
+        "OpenAI a refusé la connexion (HTTP 401). Vérifiez la clé, l’accès de votre compte à ce modèle et "
+        "votre crédit API.");
+    // Any other refusal is a connection that failed.
+    log = CallbackLog();
+    log.attach(client);
+    server.refuseHandshakes(500);
+    client.connect("sk-test", "gpt-realtime", "marin", "x");
+    ASSERT_TRUE(waitUntil([&] { return !log.failures.isEmpty(); }));
+    EXPECT_EQ(log.failures[0].text, kReceiveFailed);
+    EXPECT_EQ(server.refusedHandshakes(), 4);
+    server.refuseHandshakes(std::nullopt);
+    connectReady();
+}
+
 TEST_P(RealtimeClientTest, LargeDeltasArriveWholeWithinTheSizeLimit)
 {
     connectReady();
@@ -389,7 +578,7 @@ TEST_P(RealtimeClientTest, ConnectionLossIsReportedUnlessClosed)
     // A refused handshake (nothing listens any more) is a reception failure too.
     RealtimeClient orphan(QUrl("ws://127.0.0.1:1/v1/realtime"));
     QStringList orphanErrors;
-    orphan.onError = [&](const QString& text) { orphanErrors << text; };
+    orphan.onError = [&](const RealtimeError& failure) { orphanErrors << failure.text; };
     orphan.connect("k", "gpt-realtime", "marin", "x");
     ASSERT_TRUE(waitUntil([&] { return !orphanErrors.isEmpty(); }));
     EXPECT_EQ(orphanErrors.front(), kReceiveFailed);

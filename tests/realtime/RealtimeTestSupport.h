@@ -40,7 +40,10 @@ inline void settle()
 struct CallbackLog {
     QStringList events;
     QStringList errors;
+    QList<RealtimeError> failures;
     QList<QByteArray> audio;
+    QStringList audioItems; // the item of each chunk
+    QList<qint64> turnEnds;
     QList<ConversationUsage> usages;
     int ready = 0;
     int applied = 0;
@@ -52,20 +55,26 @@ struct CallbackLog {
             ++ready;
             events << QStringLiteral("ready");
         };
-        client.onAudio = [this](const QByteArray& bytes) {
+        client.onAudio = [this](const QByteArray& bytes, const QString& item) {
             audio << bytes;
+            audioItems << item;
             events << QStringLiteral("audio %1").arg(bytes.size());
         };
-        client.onTranscript = [this](const QString& speaker, const QString& text) {
+        client.onTranscript = [this](const QString& speaker, const QString& text, const QString&) {
             events << speaker + QStringLiteral(": ") + text;
+        };
+        client.onSpeechStopped = [this](qint64 audioEndMs) {
+            turnEnds << audioEndMs;
+            events << QStringLiteral("turn ended at %1 ms").arg(audioEndMs);
         };
         client.onInterruption = [this] {
             ++interruptions;
             events << QStringLiteral("interruption");
         };
-        client.onError = [this](const QString& text) {
-            errors << text;
-            events << QStringLiteral("error ") + text;
+        client.onError = [this](const RealtimeError& failure) {
+            failures << failure;
+            errors << failure.text;
+            events << QStringLiteral("error ") + failure.text;
         };
         client.onUsage = [this](const ConversationUsage& usage) {
             usages << usage;

@@ -4,7 +4,9 @@
 #include "tools/realtime-standin/RealtimeStandInThread.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QProcess>
+#include <QSet>
 #include <QtEndian>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -115,8 +117,114 @@ TEST(StandInAgent, CallerSpeechCutsAnAnswerShort)
     ASSERT_TRUE(waitUntil([&] { return !log.audio.isEmpty(); }));
     speak(client, 2, 0);
     ASSERT_TRUE(waitUntil([&] { return log.interruptions == 1 && log.usages.back().pendingResponses == 0; }));
-    EXPECT_FALSE(transcripts(log).contains("Orlea: " + StandInScript::builtIn().prompts[0].text))
-        << "an interrupted answer still reported its full transcript";
+    // The text of a cut answer is what had arrived of it: the beginning, not the whole.
+    const QString full = "Orlea: " + StandInScript::builtIn().prompts[0].text;
+    const QStringList lines = transcripts(log);
+    ASSERT_EQ(lines.size(), 2) << lines.join("\n").toStdString();
+    EXPECT_TRUE(full.startsWith(lines[1]) && lines[1].size() < full.size()) << lines[1].toStdString();
+}
+
+// The service's own rules, which the client must live with.
+TEST(StandInAgent, IsAsStrictAsTheService)
+{
+    RealtimeStandIn server;
+    StandInAgent agent(server, StandInScript::builtIn());
+    agent.setSpeed(0);
+    ASSERT_TRUE(server.listen());
+    RealtimeClient client(server.url());
+    CallbackLog log;
+    log.attach(client);
+    QList<QJsonObject> events;
+    client.onEvent = [&](const QString&, const QJsonObject& event) { events << event; };
+    auto ofType = [&](const char* type) {
+        QList<QJsonObject> found;
+        for (const QJsonObject& event : events)
+            if (event["type"] == type)
+                found << event;
+        return found;
+    };
+    const QString greeting =
+        "Bonjour, SCI Les Lilas, service de gestion locative. Comment puis-je vous aider ?";
+
+    // The greeting names the business of the session's instructions, which it carries along.
+    client.connect("sk-demo", "gpt-realtime", "marin",
+                   "Tu es Orlea, assistante vocale virtuelle pour SCI Les Lilas. Sois brève.");
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    client.greet();
+    ASSERT_TRUE(waitUntil([&] { return transcripts(log).size() == 1; }));
+    EXPECT_EQ(transcripts(log)[0], "Orlea: " + greeting);
+    // Items: announced, then named on every delta; the transcript arrives ahead in pieces.
+    ASSERT_EQ(ofType("response.output_item.added").size(), 1);
+    const QString item = ofType("response.output_item.added")[0]["item"].toObject()["id"].toString();
+    EXPECT_FALSE(item.isEmpty());
+    EXPECT_EQ(QSet<QString>(log.audioItems.begin(), log.audioItems.end()), QSet<QString>{item});
+    EXPECT_GT(ofType("response.output_audio_transcript.delta").size(), 1);
+    EXPECT_EQ(ofType("rate_limits.updated").size(), 1) << "after each response";
+
+    // Truncation: a known assistant item, within the audio sent of it.
+    const qint64 sentMs = StandInScript::builtIn().prompts[0].pcm.size() / 48;
+    client.truncate(item, sentMs + 1);
+    client.truncate("item_inconnu", 0);
+    client.truncate(item, 1000);
+    ASSERT_TRUE(waitUntil(
+        [&] { return log.failures.size() == 2 && !ofType("conversation.item.truncated").isEmpty(); }));
+    EXPECT_EQ(log.failures[0].code, "invalid_value");
+    EXPECT_FALSE(log.failures[0].recoverable) << "a truncation beyond the audio is the client's fault";
+    EXPECT_EQ(log.failures[1].code, "invalid_value");
+    EXPECT_EQ(ofType("conversation.item.truncated")[0]["audio_end_ms"], 1000);
+
+    // The caller's turns: positions in the audio received, item ids, and an answer after each.
+    speak(client, 8, 8);
+    ASSERT_TRUE(waitUntil([&] { return transcripts(log).size() == 4; }));
+    const QJsonObject started = ofType("input_audio_buffer.speech_started").value(0);
+    const QJsonObject stopped = ofType("input_audio_buffer.speech_stopped").value(0);
+    EXPECT_EQ(started["audio_start_ms"], 0) << "the padding cannot reach before the session";
+    EXPECT_EQ(stopped["audio_end_ms"], 1500) << "0.8 s of speech, then the 0.7 s of silence that ended it";
+    EXPECT_EQ(log.turnEnds, QList<qint64>{1500});
+    EXPECT_EQ(started["item_id"], stopped["item_id"]);
+
+    // A response is asked for while one runs: refused, naming the request.
+    agent.setSpeed(1);
+    const QString first = client.createResponse(QJsonObject{});
+    const QString second = client.createResponse(QJsonObject{});
+    ASSERT_TRUE(waitUntil([&] { return log.failures.size() == 3; }));
+    EXPECT_EQ(log.failures[2].code, "conversation_already_has_active_response");
+    EXPECT_EQ(log.failures[2].eventID, second);
+    EXPECT_TRUE(log.failures[2].recoverable);
+    client.sendEvent(QJsonObject{{"type", "response.cancel"}});
+    client.sendEvent(QJsonObject{{"type", "response.cancel"}});
+    ASSERT_TRUE(waitUntil([&] { return log.failures.size() == 4; }));
+    EXPECT_EQ(log.failures[3].code, "response_cancel_not_active");
+
+    // A response's instructions replace the session's: without the business, the greeting is generic.
+    client.connect("sk-demo", "gpt-realtime", "marin",
+                   "Tu es Orlea, assistante vocale virtuelle pour SCI Les Lilas.");
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    agent.setSpeed(0);
+    log.events.clear();
+    client.createResponse(QJsonObject{{"instructions", RealtimeClient::kGreetingInstructions}});
+    ASSERT_TRUE(waitUntil([&] { return transcripts(log).size() == 1; }));
+    EXPECT_EQ(transcripts(log)[0], "Orlea: " + StandInScript::builtIn().prompts[0].text);
+    EXPECT_EQ(agent.lastResponseInstructions(), RealtimeClient::kGreetingInstructions);
+    Q_UNUSED(first);
+}
+
+TEST(StandInAgent, EndsASessionAtItsLimitAsTheServiceDoes)
+{
+    RealtimeStandIn server;
+    server.setConfirmsSessions(true);
+    server.setSessionLimit(200);
+    ASSERT_TRUE(server.listen());
+    RealtimeClient client(server.url());
+    CallbackLog log;
+    log.attach(client);
+    client.connect("sk-demo", "gpt-realtime", "marin", "x");
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    ASSERT_TRUE(waitUntil([&] { return !log.failures.isEmpty(); }));
+    EXPECT_EQ(log.failures[0].code, "session_expired");
+    EXPECT_FALSE(log.failures[0].recoverable);
+    ASSERT_TRUE(waitUntil([&] { return !server.closeCodes().isEmpty(); }));
+    EXPECT_EQ(server.closeCodes()[0], QWebSocketProtocol::CloseCodeGoingAway);
 }
 
 TEST(StandInAgent, RunsOnItsOwnThreadAndAsACommand)

@@ -74,3 +74,32 @@ TEST(CallRecord, TranscriptDocument)
     EXPECT_TRUE(bare.transcriptDocument().endsWith("NOTE DU GESTIONNAIRE\n   "))
         << "only an empty note is replaced";
 }
+
+TEST(ResponseLatency, SummaryAndFrenchLabels)
+{
+    struct Case {
+        QList<double> seconds;
+        ResponseLatency summary;
+        QString live;
+    };
+    const std::vector<Case> cases{
+        {{0.9}, {1, 900, 900}, "Réactivité : 0,9 s"},
+        // Sorted 0.5 0.8 1.0 2.0: the median is between the middle two, the 90th percentile the 4th.
+        {{1.0, 0.5, 2.0, 0.8}, {4, 900, 2000}, "Réactivité : 0,8 s · médiane 0,9 s"},
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7, 0.8, 0.9, 1.0},
+         {10, 550, 900},
+         "Réactivité : 1,0 s · médiane 0,6 s"},
+        {{1.26}, {1, 1260, 1260}, "Réactivité : 1,3 s"},
+    };
+    for (const Case& c : cases) {
+        const auto summary = ResponseLatency::summarize(c.seconds);
+        ASSERT_TRUE(summary.has_value());
+        EXPECT_EQ(*summary, c.summary) << c.live.toStdString();
+        EXPECT_EQ(ResponseLatency::liveLabel(c.seconds), c.live);
+    }
+    EXPECT_FALSE(ResponseLatency::summarize({}).has_value());
+    EXPECT_EQ(ResponseLatency::liveLabel({}), QString());
+    EXPECT_EQ((ResponseLatency{1, 900, 900}).label(), "Réactivité : médiane 0,9 s · 1 réponse mesurée");
+    EXPECT_EQ((ResponseLatency{6, 900, 1400}).label(),
+              "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées");
+}

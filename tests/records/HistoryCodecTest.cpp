@@ -115,6 +115,35 @@ TEST(HistoryCodec, WritesEveryFieldInOrderAndRoundTrips)
     EXPECT_EQ((*decoded)[1], minimalRecord()) << "absent optionals stay absent";
 }
 
+TEST(HistoryCodec, InterruptedAnswersAndResponsivenessAreOptionalAdditions)
+{
+    // A file written before either was kept reads as it always did.
+    const QByteArray older =
+        R"([{"id":"0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D","date":0,"caller":"06 12 34 56 78","kind":"Appel",)"
+        R"("transcript":[{"id":"FEDCBA98-7654-4321-8FED-CBA987654321","speaker":"Orlea","text":"Bonjour"}],)"
+        R"("note":"","followUpStatus":"En cours"}])";
+    const auto old = HistoryCodec::decode(older);
+    ASSERT_TRUE(old.has_value());
+    EXPECT_FALSE((*old)[0].transcript[0].interrupted);
+    EXPECT_FALSE((*old)[0].responseLatency.has_value());
+    EXPECT_EQ(HistoryCodec::encode(*old), older) << "an old file is written back unchanged";
+
+    CallRecord record = fullRecord();
+    TranscriptLine cut = TranscriptLine::make(QStringLiteral("Orlea"), QStringLiteral("Je note votre"));
+    cut.interrupted = true;
+    record.transcript.append(cut);
+    record.responseLatency = ResponseLatency{6, 900, 1400};
+    const QString json = toText(HistoryCodec::encode({record}));
+    EXPECT_EQ(json.count(QStringLiteral("\"interrupted\"")), 1) << "only the cut line says so";
+    EXPECT_TRUE(json.contains(QStringLiteral(R"("text":"Je note votre","interrupted":true})")));
+    EXPECT_TRUE(json.endsWith(QStringLiteral(
+        R"("followUpStatus":"En cours","responseLatency":{"turns":6,"medianMs":900,"p90Ms":1400}}])")))
+        << json.toStdString();
+    const auto decoded = HistoryCodec::decode(HistoryCodec::encode({record}));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ((*decoded)[0], record);
+}
+
 TEST(HistoryCodec, EscapesEveryStringSafely)
 {
     CallRecord record = minimalRecord();
@@ -168,6 +197,21 @@ TEST(HistoryCodec, DecodingIsAllOrNothing)
                  QJsonObject{{"id", "FEDCBA98-7654-4321-8FED-CBA987654321"}, {"speaker", "Orlea"}}};
          }},
         {"line not an object", [](QJsonObject& o) { o["transcript"] = QJsonArray{"Bonjour"}; }},
+        {"interrupted as a string",
+         [](QJsonObject& o) {
+             o["transcript"] = QJsonArray{QJsonObject{{"id", "FEDCBA98-7654-4321-8FED-CBA987654321"},
+                                                      {"speaker", "Orlea"},
+                                                      {"text", "Bonjour"},
+                                                      {"interrupted", "oui"}}};
+         }},
+        {"responseLatency without p90Ms",
+         [](QJsonObject& o) {
+             o["responseLatency"] = QJsonObject{{"turns", 2}, {"medianMs", 900}};
+         }},
+        {"responseLatency with a fraction",
+         [](QJsonObject& o) {
+             o["responseLatency"] = QJsonObject{{"turns", 2}, {"medianMs", 900.5}, {"p90Ms", 1000}};
+         }},
     };
     for (const Case& c : cases) {
         QJsonArray array = QJsonDocument::fromJson(valid).array();
@@ -204,4 +248,95 @@ TEST(HistoryCodec, NullOrMissingOptionalsReadAsAbsent)
     const auto fromLower = HistoryCodec::decode(lower);
     ASSERT_TRUE(fromLower.has_value());
     EXPECT_EQ((*fromLower)[0].id, kRecordId);
+}
+
+// The start-up reader takes records in the encoder's own form straight from the bytes and keeps those
+// bytes for the next save. Whatever the file holds, it must read exactly what the plain reader reads,
+// and keep only bytes that are the record's own encoding.
+TEST(HistoryCodec, TheFastReaderReadsWhatThePlainReaderReads)
+{
+    CallRecord odd = fullRecord();
+    odd.id = QUuid::createUuid();
+    odd.date = -1234.5e-3;
+    odd.caller = QStringLiteral("« Dupont » \"cité\" \\ / \t\n\r\b\f") + QChar(0x01) + QChar(0x1F) +
+                 QChar(0) + QChar(0x7F) + QString::fromUtf8("😀 é ’ œ") + QChar(0x2028) + QChar(0xD800);
+    odd.usage = ConversationUsage{-3, 999'999'999'999'999, std::nullopt, 0, QStringLiteral("m")};
+    CallRecord big = minimalRecord();
+    big.id = QUuid::createUuid();
+    big.date = 1e300;
+    big.transcript.clear();
+    CallRecord timed = fullRecord();
+    timed.id = QUuid::createUuid();
+    timed.transcript[0].interrupted = true;
+    timed.responseLatency = ResponseLatency{6, 900, 1400};
+    QList<CallRecord> records{fullRecord(), minimalRecord(), odd, big, timed};
+    for (double date : {0.25, 818431503.25, 9007199254740993.0, -0.0}) {
+        CallRecord dated = minimalRecord();
+        dated.id = QUuid::createUuid();
+        dated.date = date;
+        records.append(dated);
+    }
+
+    // One thing changed in the second of two records, or in the file around them.
+    const QByteArray first = HistoryCodec::encodeRecord(fullRecord());
+    const QByteArray second = HistoryCodec::encodeRecord(minimalRecord());
+    auto withSecond = [&](const QByteArray& changed) { return "[" + first + "," + changed + "]"; };
+    auto changedSecond = [&](const char* from, const char* to) {
+        return withSecond(QByteArray(second).replace(from, to));
+    };
+    const QByteArray id = uuidText(kRecordId).toLatin1();
+    struct Case {
+        const char* what;
+        QByteArray file;
+        int kept; // records whose bytes are kept; -1 when the file is unreadable
+    };
+    const std::vector<Case> cases{
+        {"as written, every kind of value", HistoryCodec::encode(records), 8}, // -0 reads back as 0
+        {"two plain records", withSecond(second), 2},
+        {"blanks inside", changedSecond(",", " , "), 1},
+        {"lower-case id", changedSecond(id.constData(), id.toLower().constData()), 1},
+        {"null dossier", changedSecond("}]", "}],\"dossier\":null"), 1},
+        {"keys in another order",
+         withSecond(QByteArray(second)
+                        .replace("\"kind\":\"Appel\",", "")
+                        .replace("\"note\":\"\"", "\"note\":\"\",\"kind\":\"Appel\"")),
+         1},
+        {"unknown key", changedSecond("\"note\":", "\"mood\":[1,{\"a\":\"]}\\\"\"}],\"note\":"), 1},
+        {"escaped accent", changedSecond("Bonjour", "Bonj\\u00f4ur\\/"), 1},
+        {"date written 0.0", changedSecond("\"date\":0", "\"date\":0.0"), 1},
+        {"date written 1E3", changedSecond("\"date\":0", "\"date\":1E3"), 1},
+        {"usage counts written 1.0",
+         changedSecond("\"note\":\"\"", "\"note\":\"\",\"usage\":{\"inputTokens\":1.0,\"outputTokens\":2,"
+                                        "\"pendingResponses\":0,\"model\":\"m\"}"),
+         1},
+        {"blanks around the array", " " + withSecond(second) + "\n", 0},
+        {"empty array", "[]", 0},
+        {"trailing garbage", withSecond(second) + "]", -1},
+        {"trailing comma", "[" + first + "," + second + ",]", -1},
+        {"missing note", changedSecond(",\"note\":\"\"", ""), -1},
+        {"raw control character", changedSecond("Bonjour", "Bon\x01jour"), 1},
+        {"invalid UTF-8", changedSecond("Bonjour", "Bon\xC3jour"), -1},
+        {"not an array", "{\"records\":[]}", -1},
+        {"element not an object", "[" + first + ",1]", -1},
+        {"truncated", withSecond(second).chopped(2), -1},
+        {"empty file", "", -1},
+    };
+    for (const Case& c : cases) {
+        const auto plain = HistoryCodec::decode(c.file);
+        const auto quick = HistoryCodec::decodeKeepingJson(c.file);
+        ASSERT_EQ(quick.has_value(), plain.has_value()) << c.what;
+        EXPECT_EQ(plain.has_value(), c.kept >= 0) << c.what;
+        if (!plain)
+            continue;
+        EXPECT_EQ(quick->records, *plain) << c.what;
+        ASSERT_EQ(quick->json.size(), plain->size()) << c.what;
+        int kept = 0;
+        for (qsizetype i = 0; i < plain->size(); ++i) {
+            if (quick->json[i].isEmpty())
+                continue;
+            ++kept;
+            EXPECT_EQ(quick->json[i], HistoryCodec::encodeRecord((*plain)[i])) << c.what << ", record " << i;
+        }
+        EXPECT_EQ(kept, c.kept) << c.what;
+    }
 }

@@ -120,7 +120,7 @@ TEST(SimAudioServer, InstallerLoadsTheDriverAndPropertiesAreForwarded)
     InstalledServer installed;
     AudioServer& server = *installed.server;
     EXPECT_TRUE(
-        QFile::exists(installed.folder.path() + "/HAL/VelkaroAudio.driver/Contents/MacOS/VelkaroAudio.so"));
+        QFile::exists(installed.folder.path() + "/HAL/VelkaroAudio.driver/Contents/MacOS/VelkaroAudio"));
     EXPECT_TRUE(server.isPlugInLoaded("fr.velkaro.audio.driver"));
 
     const auto list = devices(server);

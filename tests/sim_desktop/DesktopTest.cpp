@@ -266,6 +266,22 @@ TEST_F(DesktopTest, WorkspaceOpensApplicationsLaterAndPostsSleep)
     EXPECT_EQ(names().first(), PhoneApp::kPhoneBundle);
 }
 
+TEST_F(DesktopTest, SelfActivationIsDeclinedWhileAnotherApplicationIsInFront)
+{
+    const QString self = sim::Desktop::kSelfBundleIdentifier;
+    EXPECT_TRUE(desktop.activateSelf()) << "nothing in front yet";
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), self);
+    EXPECT_TRUE(desktop.activateSelf()) << "already in front";
+
+    ASSERT_TRUE(desktop.activate(desktop.runningApplications().last(), workspace::ActivationOption::None));
+    EXPECT_FALSE(desktop.activateSelf()) << "the Phone app is in front and does not yield";
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), PhoneApp::kPhoneBundle);
+
+    desktop.setSelfActivation(sim::SelfActivation::Granted);
+    EXPECT_TRUE(desktop.activateSelf());
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), self);
+}
+
 TEST_F(DesktopTest, TelUrlsDialAndTimedOutPressesStillHappenLater)
 {
     EXPECT_TRUE(desktop.openUrl(QUrl("tel:+33612345678")));

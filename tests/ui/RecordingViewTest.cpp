@@ -151,6 +151,38 @@ TEST(RecordingView, PlayerLoadsARealRecording)
     EXPECT_FALSE(view.controls()->isEnabled());
 }
 
+TEST(RecordingView, ADamagedRecordingSaysSoInsteadOfPlaying)
+{
+    QTemporaryDir folder;
+    // The header overwritten, as a failing disk or a copy cut short leaves it: caught before any player.
+    const QString overwritten = folder.filePath(QStringLiteral("Appel-3.wav"));
+    writeToneWav(overwritten);
+    {
+        QFile file(overwritten);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(44, '\x7f'));
+    }
+    RecordingView view;
+    view.resize(560, view.sizeHint().height());
+    view.setRecord(recordNamed(QStringLiteral("Appel-3.wav")), false, overwritten);
+    EXPECT_EQ(view.state(), RecordingView::State::Unreadable);
+    EXPECT_TRUE(visibleText(view, RecordingView::kUnreadableText));
+    EXPECT_EQ(view.playback()->player(), nullptr) << "nothing is handed to the media player";
+    saveSnapshot(view, QStringLiteral("recording-unreadable"));
+
+    // A header that reads but a content the player cannot decode: its error turns the panel the same way.
+    const QString good = folder.filePath(QStringLiteral("Appel-4.wav"));
+    writeToneWav(good);
+    view.setRecord(recordNamed(QStringLiteral("Appel-4.wav")), false, good);
+    ASSERT_EQ(view.state(), RecordingView::State::Player);
+    ASSERT_NE(view.playback()->player(), nullptr);
+    emit view.playback()->player()->errorOccurred(QMediaPlayer::FormatError,
+                                                  QStringLiteral("décodage impossible"));
+    EXPECT_EQ(view.state(), RecordingView::State::Unreadable);
+    EXPECT_TRUE(visibleText(view, RecordingView::kUnreadableText));
+    EXPECT_EQ(view.playback()->player(), nullptr) << "the failed player is let go";
+}
+
 TEST(AudioPlayerControls, ClockText)
 {
     EXPECT_EQ(AudioPlayerControls::clockText(0), QStringLiteral("0:00"));

@@ -69,8 +69,11 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     usage.outputTokens = 300;
     usage.estimatedUSD = 0.08;
     model->setConversationUsage(usage);
+    model->setTurnLatencies({0.9, 1.3});
     settle();
     EXPECT_EQ(label->text(), "CONVERSATION");
+    EXPECT_TRUE(showsText(page, "Réactivité : 1,3 s · médiane 1,1 s"))
+        << "the last answer time and the median";
     EXPECT_EQ(symbolOf(page, "statusSymbol"), "circle.fill");
     const QString busyTone = card->property("tone").toString();
     EXPECT_NE(pausedTone, armedTone);
@@ -93,6 +96,7 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     model->setCurrent(std::nullopt);
     settle();
     EXPECT_FALSE(showsText(page, usage.label())) << "no usage counter without a conversation";
+    EXPECT_FALSE(showsText(page, "Réactivité : 1,3 s · médiane 1,1 s"));
     EXPECT_TRUE(transcript->showsPlaceholder());
     EXPECT_TRUE(showsText(page, "La transcription apparaîtra ici dès les premières paroles."));
     EXPECT_FALSE(findButton(page, "Raccrocher et terminer")->isEnabled());

@@ -45,6 +45,10 @@ TEST(TranscriptViewTest, PlaceholderThenLinesKeepingTheNewestInView)
     QList<TranscriptLine> other{TranscriptLine::make("Orlea", "Une autre conversation.")};
     view.setLines(other);
     EXPECT_EQ(view.plainText(), "Orlea : Une autre conversation.");
+    // An answer the caller cut short says so, even when it is marked after it was shown.
+    other.first().interrupted = true;
+    view.setLines(other);
+    EXPECT_EQ(view.plainText(), "Orlea : Une autre conversation. — coupé par l’appelant");
     view.setLines({});
     EXPECT_TRUE(view.showsPlaceholder());
 }

@@ -9,8 +9,10 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
+#include <memory>
 
 namespace {
 
@@ -118,8 +120,39 @@ void RealtimeStandIn::acceptTransport()
 {
     while (QTcpSocket* transport = m_listener->nextPendingConnection()) {
         m_transports.append(transport);
-        m_upgrader->handleConnection(transport);
+        if (m_refusal)
+            refuse(transport);
+        else
+            m_upgrader->handleConnection(transport);
     }
+}
+
+// Reads the client's opening request and answers it with an HTTP error, as the service does for a key
+// it refuses.
+void RealtimeStandIn::refuse(QTcpSocket* transport)
+{
+    const int status = *m_refusal;
+    ++m_refusedHandshakes;
+    auto request = std::make_shared<QByteArray>();
+    connect(transport, &QTcpSocket::readyRead, transport, [transport, status, request] {
+        *request += transport->readAll();
+        if (!request->contains("\r\n\r\n"))
+            return;
+        const char* reason = status == 401   ? "Unauthorized"
+                             : status == 403 ? "Forbidden"
+                             : status == 429 ? "Too Many Requests"
+                                             : "Error";
+        const QByteArray body =
+            QJsonDocument(QJsonObject{{"error", errorObject(status == 429 ? "rate_limit_exceeded"
+                                                                          : "invalid_request_error",
+                                                            status == 401 ? "invalid_api_key" : QString(),
+                                                            QStringLiteral("Refused by the stand-in."))}})
+                .toJson(QJsonDocument::Compact);
+        transport->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + reason +
+                         "\r\nContent-Type: application/json\r\nContent-Length: " +
+                         QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        transport->disconnectFromHost();
+    });
 }
 
 void RealtimeStandIn::acceptWebSocket()
@@ -146,6 +179,13 @@ void RealtimeStandIn::acceptWebSocket()
             if (socket == m_client)
                 emit clientDisconnected();
         });
+        if (m_sessionLimitMs) {
+            QPointer<QWebSocket> session(socket);
+            QTimer::singleShot(*m_sessionLimitMs, socket, [this, session] {
+                if (session && session == m_client)
+                    expireSession();
+            });
+        }
         emit clientConnected();
     }
 }
@@ -158,7 +198,8 @@ void RealtimeStandIn::frameArrived(const QByteArray& bytes)
         return;
     }
     const QJsonObject event = document.object();
-    m_received.append(event);
+    if (m_keepsReceived)
+        m_received.append(event);
     if (event.value(QLatin1String("type")).toString() == QLatin1String("session.update")) {
         mergeInto(m_session, event.value(QLatin1String("session")).toObject());
         if (m_confirmsSessions)
@@ -167,8 +208,10 @@ void RealtimeStandIn::frameArrived(const QByteArray& bytes)
     emit eventReceived(event);
 }
 
-void RealtimeStandIn::send(const QJsonObject& event)
+void RealtimeStandIn::send(QJsonObject event)
 {
+    if (!event.contains(QLatin1String("event_id")))
+        event.insert(QStringLiteral("event_id"), QStringLiteral("event_standin_%1").arg(++m_serverEvents));
     sendText(QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)));
 }
 
@@ -196,13 +239,37 @@ void RealtimeStandIn::confirmSession(const QString& instructions)
     send(QJsonObject{{"type", "session.updated"}, {"session", session}});
 }
 
-void RealtimeStandIn::sendError(const std::optional<QString>& code)
+void RealtimeStandIn::sendError(const std::optional<QString>& code, const QString& eventID)
 {
     QJsonObject error{{"type", "invalid_request_error"},
                       {"message", "Erreur simulée par le serveur de test."}};
     if (code)
         error.insert(QStringLiteral("code"), *code);
+    if (!eventID.isEmpty())
+        error.insert(QStringLiteral("event_id"), eventID);
     sendErrorValue(error);
+}
+
+QJsonObject RealtimeStandIn::errorObject(const QString& type, const QString& code, const QString& message,
+                                         const QString& param, const QString& eventID)
+{
+    const auto orNull = [](const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+    return QJsonObject{{"type", type},
+                       {"code", orNull(code)},
+                       {"message", message},
+                       {"param", orNull(param)},
+                       {"event_id", orNull(eventID)}};
+}
+
+void RealtimeStandIn::expireSession()
+{
+    if (!m_client)
+        return;
+    const QString reason = QStringLiteral("Your session hit the maximum duration of 60 minutes.");
+    send(QJsonObject{{"type", "error"},
+                     {"error", errorObject(QStringLiteral("invalid_request_error"),
+                                           QStringLiteral("session_expired"), reason)}});
+    m_client->close(QWebSocketProtocol::CloseCodeGoingAway, reason);
 }
 
 void RealtimeStandIn::sendErrorValue(const QJsonValue& error)

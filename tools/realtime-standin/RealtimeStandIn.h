@@ -39,6 +39,9 @@ public:
     const QList<QJsonObject>& received() const { return m_received; }
     QList<QJsonObject> received(const QString& type) const;
     void clearReceived() { m_received.clear(); }
+    // Keeping every event is for tests that read `received`; a stand-in that serves a long call (the
+    // demo's AI, the stand-alone server) would pile up every audio chunk of it.
+    void setKeepsReceived(bool keeps) { m_keepsReceived = keeps; }
     // Frames that were not a JSON object with a string "type".
     int unreadableFrames() const { return m_unreadableFrames; }
     int connectionCount() const { return m_connectionCount; }
@@ -55,15 +58,20 @@ public:
     // The session as the client configured it, updates merged in.
     QJsonObject session() const { return m_session; }
 
-    // Scripting; all act on the latest connection and do nothing without one.
-    void send(const QJsonObject& event);
+    // Scripting; all act on the latest connection and do nothing without one. Every event goes out
+    // with an "event_id" of the server's, as the service's do.
+    void send(QJsonObject event);
     void sendText(const QString& text);
     void sendBinary(const QByteArray& bytes);
     void confirmSession();
     void confirmSession(const QString& instructions);
-    // An "error" event; without a code the error object has only a message.
-    void sendError(const std::optional<QString>& code);
+    // An "error" event; without a code the error object has only a message. `eventID` names the client
+    // event it concerns.
+    void sendError(const std::optional<QString>& code, const QString& eventID = QString());
     void sendErrorValue(const QJsonValue& error);
+    // The service's error object, as it sends them: type, code, message, param, event_id.
+    static QJsonObject errorObject(const QString& type, const QString& code, const QString& message,
+                                   const QString& param = QString(), const QString& eventID = QString());
 
     // Faults.
     void sendMalformedJSON() { sendText(QStringLiteral("{\"type\": \"response.done\", ")); }
@@ -76,6 +84,14 @@ public:
     // Stops reading the latest connection: its bytes pile up in the kernel until the client's
     // writes stall, as on a network that cannot keep up.
     void stopReading();
+    // Answers the next handshakes with this HTTP status (401 or 403 for a bad key or access, 429 for a
+    // quota) and a JSON error body instead of upgrading them; nothing: upgrade again.
+    void refuseHandshakes(std::optional<int> status) { m_refusal = status; }
+    int refusedHandshakes() const { return m_refusedHandshakes; }
+    // Ends each session this long after its connection (nothing: never), as the service ends a session
+    // at its maximum duration: a "session_expired" error, then a "going away" close.
+    void setSessionLimit(std::optional<int> milliseconds) { m_sessionLimitMs = milliseconds; }
+    void expireSession();
 
 signals:
     void eventReceived(const QJsonObject& event);
@@ -86,6 +102,7 @@ private:
     void acceptTransport();
     void acceptWebSocket();
     void frameArrived(const QByteArray& bytes);
+    void refuse(QTcpSocket* transport);
 
     std::unique_ptr<QTcpServer> m_listener;
     std::unique_ptr<QWebSocketServer> m_upgrader;
@@ -96,10 +113,15 @@ private:
     QPointer<QTcpSocket> m_clientTransport;
 
     QList<QJsonObject> m_received;
+    bool m_keepsReceived = true;
     int m_unreadableFrames = 0;
     int m_connectionCount = 0;
     QNetworkRequest m_handshake;
     QList<QWebSocketProtocol::CloseCode> m_closeCodes;
     bool m_confirmsSessions = false;
     QJsonObject m_session;
+    quint64 m_serverEvents = 0;
+    std::optional<int> m_refusal;
+    int m_refusedHandshakes = 0;
+    std::optional<int> m_sessionLimitMs;
 };

@@ -3,34 +3,52 @@
 #include "tools/realtime-standin/RealtimeStandIn.h"
 #include "tools/realtime-standin/StandInScript.h"
 
+#include <QHash>
 #include <QObject>
 #include <QTimer>
 
-// The AI of the demo: drives a RealtimeStandIn like the real service would, with recorded prompts.
-// It confirms every session update, answers "response.create" with the next prompt, hears the caller
-// through a simple energy detector, and after each of the caller's turns reports the next scripted
-// transcription and answers with the next prompt. Speech during an answer cuts the answer short.
+// The AI of the demo: drives a RealtimeStandIn like the real service, with recorded prompts, and as
+// strictly: it refuses a "response.create" while a response is active, a response's instructions
+// replace the session's for that response (a greeting that is not told the business greets
+// generically), it hears the caller through a simple energy detector (speech_started / speech_stopped
+// with their positions in the audio it received), cancels an answer the caller speaks over, answers
+// each of the caller's turns after a short thought, accepts "conversation.item.truncate" only for an
+// assistant item it made and within the audio it sent, and reports rate limits after each response.
 class StandInAgent : public QObject {
     Q_OBJECT
 public:
     StandInAgent(RealtimeStandIn& server, StandInScript script, QObject* parent = nullptr);
 
-    // Audio deltas of an answer go out every 100 ms divided by `speed`; 0 sends an answer at once.
+    // Audio deltas of an answer go out every 100 ms divided by `speed`, after a thought of
+    // kThinkingSeconds divided by `speed`; 0 sends an answer at once.
     void setSpeed(double speed) { m_speed = speed; }
     int answersStarted() const { return m_answers; }
+    // The instructions the latest response was made with.
+    QString lastResponseInstructions() const { return m_responseInstructions; }
 
     static constexpr int kChunkBytes = 4800; // 100 ms at 24 kHz mono PCM16
     // RMS above which a chunk counts as speech, in sample units (about -30 dBFS).
     static constexpr double kSpeechRMS = 1000.0;
     static constexpr double kEndOfTurnSilenceSeconds = 0.65;
+    static constexpr int kPrefixPaddingMs = 300;
+    // How long the service takes from the end of a turn to the first audio of its answer.
+    static constexpr double kThinkingSeconds = 0.6;
+
+    // The business an AI would greet in the name of, read from its instructions ("… pour <name>.");
+    // empty when they do not name one.
+    static QString businessIn(const QString& instructions);
 
 private:
     void eventReceived(const QJsonObject& event);
-    void startAnswer();
+    void responseRequested(const QJsonObject& event);
+    void startAnswer(const QString& instructions, const QJsonValue& metadata);
     void sendNextChunk();
     void finishAnswer(bool cancelled);
     void hear(const QByteArray& pcm);
+    void truncateRequested(const QJsonObject& event);
+    void refuse(const QString& code, const QString& message, const QString& param, const QJsonObject& event);
     QJsonObject usage(double answerSeconds) const;
+    QJsonObject assistantItem(const QString& status) const;
 
     RealtimeStandIn& m_server;
     StandInScript m_script;
@@ -44,8 +62,17 @@ private:
     int m_prompt = 0;
     qsizetype m_offset = 0;
     QString m_responseID;
+    QString m_itemID;
+    QString m_text;
+    qsizetype m_wordsSent = 0;
+    QJsonValue m_metadata;
+    QString m_responseInstructions;
+    // Assistant items of this conversation and the bytes of audio sent of each.
+    QHash<QString, qsizetype> m_itemAudio;
 
+    qint64 m_heardBytes = 0;
     bool m_callerSpeaking = false;
     double m_silenceSeconds = 0;
-    double m_heardSeconds = 0;
+    QString m_callerItem;
+    int m_callerItems = 0;
 };

@@ -21,7 +21,11 @@ int main(int argc, char** argv)
     const QCommandLineOption certificate("tls-cert", "PEM certificate: serve wss instead of ws.", "file");
     const QCommandLineOption key("tls-key", "PEM private key of the certificate.", "file");
     const QCommandLineOption neverConfirm("never-confirm", "Never confirm the session (a fault).");
-    parser.addOptions({port, speed, prompts, certificate, key, neverConfirm});
+    const QCommandLineOption sessionLimit(
+        "session-limit", "End each session after this many seconds, as the service does.", "seconds");
+    const QCommandLineOption refuse("refuse", "Refuse every handshake with this HTTP status (401, 403, 429).",
+                                    "status");
+    parser.addOptions({port, speed, prompts, certificate, key, neverConfirm, sessionLimit, refuse});
     parser.process(app);
 
     std::optional<StandInScript> script =
@@ -38,6 +42,11 @@ int main(int argc, char** argv)
     StandInAgent agent(server, *script);
     agent.setSpeed(parser.value(speed).toDouble());
     server.setConfirmsSessions(!parser.isSet(neverConfirm));
+    if (parser.isSet(sessionLimit))
+        server.setSessionLimit(int(parser.value(sessionLimit).toDouble() * 1000));
+    if (parser.isSet(refuse))
+        server.refuseHandshakes(parser.value(refuse).toInt());
+    server.setKeepsReceived(false);
     if (!server.listen(tls, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;

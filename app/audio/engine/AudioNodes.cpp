@@ -302,6 +302,8 @@ void AudioPlayerNode::render(float* const* channelData, int frames)
             finish(item);
         }
     }
+    if (filled > 0)
+        m_playedFrames.fetch_add(filled, std::memory_order_release);
     for (int c = 0; c < channels; ++c)
         std::fill(channelData[c] + filled, channelData[c] + frames, 0.0f);
 }

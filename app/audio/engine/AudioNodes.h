@@ -75,6 +75,8 @@ public:
 
     // Blocks scheduled and not yet finished or discarded (approximate while rendering).
     int queuedBlocks() const { return m_queued.load(std::memory_order_relaxed); }
+    // Frames of scheduled blocks rendered so far (silence between blocks not counted). Any thread.
+    long long playedFrames() const { return m_playedFrames.load(std::memory_order_acquire); }
 
     struct Item {
         std::atomic<Item*> next{nullptr};
@@ -97,6 +99,7 @@ private:
     std::atomic<unsigned long long> m_epoch{0};
     std::atomic<bool> m_playing{false};
     std::atomic<int> m_queued{0};
+    std::atomic<long long> m_playedFrames{0};
 };
 
 // The engine's source of captured audio: the input device's frames as captureInput() delivers them.

@@ -1,11 +1,11 @@
 #include "platform/sim/audio/AudioServerPrivate.h"
 
 #include "driver/HostClock.h"
+#include "platform/sim/audio/PlugInBundle.h"
 
 #include <algorithm>
 #include <dlfcn.h>
 #include <filesystem>
-#include <fstream>
 #include <pthread.h>
 
 namespace sim {
@@ -19,19 +19,6 @@ const CFUUIDBytes kDriverInterface = {0xEE, 0xA5, 0x77, 0x3D, 0xCC, 0x43, 0x49, 
 bool matches(UInt32 wanted, UInt32 actual, UInt32 wildcard)
 {
     return wanted == actual || wanted == wildcard || actual == wildcard;
-}
-
-std::map<std::string, std::string> readInfo(const std::filesystem::path& path)
-{
-    std::map<std::string, std::string> values;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return values;
 }
 
 } // namespace
@@ -235,9 +222,8 @@ int AudioServer::loadPlugIns()
     std::sort(bundles.begin(), bundles.end());
     int loaded = 0;
     for (const auto& bundle : bundles) {
-        const auto info = readInfo(bundle / "Contents" / "Info");
-        const auto id = info.find("CFBundleIdentifier");
-        if (id != info.end() && isPlugInLoaded(id->second))
+        const QVariantMap info = readPropertyList((bundle / "Contents" / "Info.plist").string()).toMap();
+        if (isPlugInLoaded(info.value(QStringLiteral("CFBundleIdentifier")).toString().toStdString()))
             continue;
         std::string failure;
         if (loadPlugIn(bundle.string(), &failure))
@@ -257,24 +243,20 @@ bool AudioServer::loadPlugIn(const std::string& bundlePath, std::string* error)
             *error = message;
         return false;
     };
-    const std::filesystem::path bundle(bundlePath);
-    const auto info = readInfo(bundle / "Contents" / "Info");
-    const auto bundleID = info.find("CFBundleIdentifier");
-    const auto executable = info.find("CFBundleExecutable");
-    const auto factoryName = info.find("CFPlugInFactoryFunction");
-    if (bundleID == info.end() || executable == info.end() || factoryName == info.end())
-        return fail("the bundle has no usable Contents/Info");
-    if (executable->second.find('/') != std::string::npos)
-        return fail("the executable name is not a plain file name");
-    if (isPlugInLoaded(bundleID->second))
+    // The factory is found as the system finds it: the plug-in type's factory UUID, then that factory's
+    // exported function.
+    PlugInBundle bundle;
+    std::string reason;
+    if (!readPlugInBundle(bundlePath, kPlugInType.bytes, bundle, reason))
+        return fail(reason);
+    if (isPlugInLoaded(bundle.identifier))
         return fail("a plug-in with this identifier is already loaded");
 
-    const std::string modulePath = (bundle / "Contents" / "MacOS" / executable->second).string();
-    void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = dlopen(bundle.executablePath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr)
         return fail(std::string("cannot load the module: ") + dlerror());
     using Factory = void* (*)(CFAllocatorRef, CFUUIDRef);
-    auto factory = reinterpret_cast<Factory>(dlsym(module, factoryName->second.c_str()));
+    auto factory = reinterpret_cast<Factory>(dlsym(module, bundle.factoryFunction.c_str()));
     if (factory == nullptr)
         return fail("the factory function is missing");
     void* unknown = factory(nullptr, &kPlugInType);
@@ -291,7 +273,7 @@ bool AudioServer::loadPlugIn(const std::string& bundlePath, std::string* error)
     plugIn->hostInterface = {hostPropertiesChanged, nullptr, nullptr, nullptr, nullptr};
     plugIn->server = this;
     plugIn->bundlePath = bundlePath;
-    plugIn->bundleID = bundleID->second;
+    plugIn->bundleID = bundle.identifier;
     plugIn->module = module;
     plugIn->driver = static_cast<AudioServerPlugInDriverRef>(driverPointer);
 

@@ -80,8 +80,8 @@ public:
     OSStatus start(AudioObjectID device, hal::IOProcID procID) override;
     OSStatus stop(AudioObjectID device, hal::IOProcID procID) override;
 
-    // Plug-ins. Bundles are folders "<name>.driver" holding "Contents/Info" and the module in
-    // "Contents/MacOS".
+    // Plug-ins. Bundles are folders "<name>.driver" holding "Contents/Info.plist" and the module in
+    // "Contents/MacOS" (see PlugInBundle.h).
     const std::string& plugInFolder() const { return m_plugInFolder; }
     // Loads every bundle of the folder that is not loaded yet; returns how many were loaded.
     int loadPlugIns();

@@ -289,6 +289,15 @@ bool Desktop::activate(const workspace::RunningApplication& application, workspa
     return true;
 }
 
+bool Desktop::activateSelf()
+{
+    const bool anotherInFront = !m_frontmost.isEmpty() && m_frontmost != kSelfBundleIdentifier;
+    if (anotherInFront && m_selfActivation == SelfActivation::DeclinedWhileAnotherIsInFront)
+        return false;
+    m_frontmost = kSelfBundleIdentifier;
+    return true;
+}
+
 bool Desktop::openUrl(const QUrl& url)
 {
     m_openedUrls.append(url);

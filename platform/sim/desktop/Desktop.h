@@ -16,6 +16,14 @@
 
 namespace sim {
 
+// Whether the system grants this application's own activation requests.
+enum class SelfActivation {
+    // As macOS 14 and later: granted only while no other application is in front (the simulated
+    // applications never yield to us).
+    DeclinedWhileAnotherIsInFront,
+    Granted,
+};
+
 // The simulated Mac desktop: its processes with their Accessibility trees, served through the real
 // `ax` and `workspace` interfaces, plus the controls and fault injectors tests use.
 //
@@ -45,6 +53,7 @@ public:
                          workspace::OpenApplicationCompletion completion) override;
     bool activate(const workspace::RunningApplication& application,
                   workspace::ActivationOption options) override;
+    bool activateSelf() override;
     bool openUrl(const QUrl& url) override;
     void activateFileViewerSelecting(const QList<QUrl>& fileUrls) override;
     int addWillSleepObserver(std::function<void()> observer) override;
@@ -62,6 +71,9 @@ public:
     // Reorders the running processes; those not named keep their relative order after the named ones.
     void setProcessOrder(const QStringList& bundleIdentifiers);
     QString frontmostBundleIdentifier() const { return m_frontmost; }
+    // This application, which is not one of the listed processes; in front after a granted activateSelf.
+    static inline const QString kSelfBundleIdentifier = QStringLiteral("fr.velkaro.orlea");
+    void setSelfActivation(SelfActivation policy) { m_selfActivation = policy; }
     // Appends a window of `elementCount` elements nested `depth` deep to a process; returns it.
     std::shared_ptr<AxNode> addFillerWindow(const QString& bundleIdentifier, std::size_t elementCount,
                                             int depth);
@@ -110,6 +122,7 @@ private:
     std::vector<std::unique_ptr<SimApplication>> m_applications; // workspace order
     qint64 m_nextPid = 401;
     QString m_frontmost;
+    SelfActivation m_selfActivation = SelfActivation::DeclinedWhileAnotherIsInFront;
     bool m_trusted = true;
     int m_trustPrompts = 0;
     std::optional<workspace::Error> m_openError;
