@@ -58,18 +58,21 @@ QPushButton[role="primary"]:hover { background: %8; }
 QPushButton[role="primary"]:disabled { background: #a9bde6; border-color: #a9bde6; color: #f2f5fb; }
 QPushButton[role="secondary"] { background: %2; color: %6; border: 1px solid %3; }
 QPushButton[role="secondary"]:hover { background: %4; }
-QPushButton[role="secondary"]:disabled { color: #a3a8b2; }
+QPushButton[role="secondary"]:disabled { color: %10; }
 QPushButton[role="link"] { background: transparent; color: %5; border: none; padding: 4px 6px; }
-QPushButton[role="link"]:disabled { color: #a3a8b2; }
+QPushButton[role="link"]:disabled { color: %10; }
 QLineEdit, QPlainTextEdit, QTextEdit, QComboBox {
   background: white; border: 1px solid %3; border-radius: 8px; padding: 5px 8px; color: %6; }
 QComboBox { padding-right: 26px; }
 QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 24px; border: none; }
 QComboBox::down-arrow { image: url(:/icons/chevron.down.svg); width: 12px; height: 12px; }
 QLineEdit:focus, QPlainTextEdit:focus, QTextEdit:focus, QComboBox:focus { border: 1px solid %5; }
+QLineEdit:disabled, QPlainTextEdit:disabled, QTextEdit:disabled, QComboBox:disabled {
+  background: %9; color: %10; border: 1px solid %3; }
+QComboBox::down-arrow:disabled { image: url(:/icons/chevron.down.disabled.svg); }
 )")
         .arg(hex(kWindow), hex(kCard), hex(kBorder), hex(kAccentSoft), hex(kAccent), hex(kText),
-             hex(kSecondaryText), hex(kAccent.darker(115)));
+             hex(kSecondaryText), hex(kAccent.darker(115)), hex(kDisabledFill), hex(kDisabledText));
 }
 
 void apply(QApplication& application)
@@ -88,6 +91,11 @@ void apply(QApplication& application)
     palette.setColor(QPalette::HighlightedText, Qt::white);
     palette.setColor(QPalette::Button, kCard);
     palette.setColor(QPalette::ButtonText, kText);
+    // What the style draws itself (check boxes, sliders, placeholders) greys out like the fields.
+    for (const QPalette::ColorRole role :
+         {QPalette::WindowText, QPalette::Text, QPalette::ButtonText, QPalette::PlaceholderText})
+        palette.setColor(QPalette::Disabled, role, kDisabledText);
+    palette.setColor(QPalette::Disabled, QPalette::Base, kDisabledFill);
     application.setPalette(palette);
     application.setStyleSheet(styleSheet());
 }

@@ -28,6 +28,9 @@ inline const QColor kSecondaryText{0x5f, 0x66, 0x73};
 inline const QColor kSuccess{0x1f, 0x9d, 0x55};
 inline const QColor kWarning{0xe0, 0x7a, 0x10};
 inline const QColor kDanger{0xd0, 0x35, 0x35};
+// A control that cannot be used: a greyed field and greyed text.
+inline const QColor kDisabledFill{0xf1, 0xf2, 0xf5};
+inline const QColor kDisabledText{0xa3, 0xa8, 0xb2};
 
 inline constexpr int kPageMarginPx = 32;
 inline constexpr int kCardPaddingPx = 18;
