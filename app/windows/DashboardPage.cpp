@@ -5,6 +5,7 @@
 #include "app/ui/Icons.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
+#include "app/windows/UsageCounterView.h"
 
 #include <QBoxLayout>
 #include <QFrame>
@@ -257,8 +258,7 @@ QWidget* DashboardPage::buildLiveTranscript()
     connect(m_hangUp, &QPushButton::clicked, this, [this] { m_model.hangUp(); });
     top->addWidget(m_hangUp);
     layout->addLayout(top);
-    m_usage = Theme::caption(QString());
-    m_usage->setObjectName(QStringLiteral("usageCounter"));
+    m_usage = new UsageCounterView(card);
     layout->addWidget(m_usage);
     m_responsiveness = Theme::caption(QString());
     m_responsiveness->setObjectName(QStringLiteral("responsiveness"));
@@ -336,7 +336,7 @@ void DashboardPage::refresh()
     m_intervention->setEnabled(busy && m_model.connected() && m_model.phoneSession());
 
     m_usage->setVisible(busy);
-    setTextIfChanged(m_usage, m_model.conversationUsage().label());
+    m_usage->setUsage(m_model.conversationUsage());
     const QString responsiveness = ResponseLatency::liveLabel(m_model.turnLatencies());
     m_responsiveness->setVisible(busy && !responsiveness.isEmpty());
     setTextIfChanged(m_responsiveness, responsiveness);

@@ -7,6 +7,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class TranscriptView;
+class UsageCounterView;
 
 // The dashboard, "Le standard".
 class DashboardPage : public QWidget {
@@ -54,7 +55,7 @@ private:
     QLabel* m_interventionText = nullptr;
     QPushButton* m_intervention = nullptr;
 
-    QLabel* m_usage = nullptr;
+    UsageCounterView* m_usage = nullptr;
     QLabel* m_responsiveness = nullptr;
     QPushButton* m_hangUp = nullptr;
     TranscriptView* m_transcript = nullptr;

@@ -5,11 +5,14 @@
 #include <QApplication>
 #include <QBoxLayout>
 #include <QFont>
+#include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
 
 namespace Theme {
 namespace {
@@ -209,5 +212,42 @@ void setTicked(QLabel* symbolLabel, bool ticked, int sizePx)
     symbolLabel->setProperty("symbol", name);
     symbolLabel->setPixmap(Icons::pixmap(name, sizePx));
     symbolLabel->setFixedSize(sizePx, sizePx);
+}
+QToolButton* disclosure(const QString& title, QWidget* content, QWidget* parent)
+{
+    auto* toggle = new QToolButton(parent);
+    toggle->setText(title);
+    toggle->setCheckable(true);
+    toggle->setArrowType(Qt::RightArrow);
+    toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    toggle->setAutoRaise(true);
+    toggle->setCursor(Qt::PointingHandCursor);
+    toggle->setStyleSheet(
+        QStringLiteral("QToolButton { border: none; background: transparent; padding: 2px 0; }"));
+    content->setVisible(false);
+    QObject::connect(toggle, &QToolButton::toggled, content, [toggle, content](bool open) {
+        toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
+        content->setVisible(open);
+    });
+    return toggle;
+}
+
+void useTabularDigits(QWidget* widget)
+{
+    QFont font = widget->font();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 7, 0)
+    font.setFeature(QFont::Tag("tnum"), 1);
+#else
+    // No OpenType features before Qt 6.7: keep the family when its digits already share one width (as
+    // DejaVu's and Noto's do), otherwise take the system's fixed-width family.
+    const QFontMetricsF metrics(font);
+    const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));
+    bool tabular = true;
+    for (char digit = '1'; digit <= '9'; ++digit)
+        tabular = tabular && qFuzzyCompare(metrics.horizontalAdvance(QLatin1Char(digit)), zero);
+    if (!tabular)
+        font.setFamilies({QFontDatabase::systemFont(QFontDatabase::FixedFont).family()});
+#endif
+    widget->setFont(font);
 }
 } // namespace Theme

@@ -10,6 +10,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QScrollArea;
+class QToolButton;
 class QVBoxLayout;
 class QWidget;
 
@@ -73,4 +74,10 @@ QPushButton* addSheetHeader(QBoxLayout* layout, const QString& title, const QStr
 
 // Marks `label` as a ticked or unticked check row symbol ("checkmark.circle.fill" / "circle.dotted").
 void setTicked(QLabel* symbolLabel, bool ticked, int sizePx = 18);
+
+// A disclosure: a text button with an arrow that shows or hides `content` (hidden at first).
+QToolButton* disclosure(const QString& title, QWidget* content, QWidget* parent = nullptr);
+
+// Digits of one width in `widget`'s font, so a figure that changes does not make its line jitter.
+void useTabularDigits(QWidget* widget);
 } // namespace Theme
