@@ -57,6 +57,24 @@ QString DashboardPage::statusLabel(bool busy, bool armed)
     return armed ? QStringLiteral("STANDARD ACTIF") : QStringLiteral("STANDARD EN PAUSE");
 }
 
+DashboardPage::StatusLines DashboardPage::statusLines(const QString& status, bool busy, bool armed,
+                                                      bool checkingMacAudio)
+{
+    const qsizetype lineEnd = status.indexOf(QLatin1Char('\n'));
+    const QString first = lineEnd < 0 ? status : status.left(lineEnd);
+    if (!checkingMacAudio && first.size() <= kHeadingMaxCharacters)
+        return {first, lineEnd < 0 ? QString() : status.mid(lineEnd + 1).trimmed()};
+    // A report too long for a heading: the heading names the state, the report goes under it whole.
+    QString heading;
+    if (checkingMacAudio)
+        heading = QStringLiteral("Vérification de l’audio du Mac…");
+    else if (busy)
+        heading = QStringLiteral("Conversation en cours");
+    else
+        heading = armed ? QStringLiteral("À l’écoute des appels") : QStringLiteral("Standard en pause");
+    return {heading, status};
+}
+
 DashboardPage::DashboardPage(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
 {
     setObjectName(QStringLiteral("dashboardPage"));
@@ -147,7 +165,12 @@ QWidget* DashboardPage::buildStatusCard()
     layout->addWidget(m_status);
     m_detail = Theme::body(QString());
     m_detail->setObjectName(QStringLiteral("statusDetail"));
+    m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_detail);
+    m_statusDiagnostic = Theme::caption(QString());
+    m_statusDiagnostic->setObjectName(QStringLiteral("statusDiagnostic"));
+    m_statusDiagnostic->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_statusDiagnostic);
     m_relayStatus = Theme::caption(QString());
     m_relayStatus->setObjectName(QStringLiteral("relayStatus"));
     layout->addWidget(m_relayStatus);
@@ -386,7 +409,10 @@ void DashboardPage::refreshStatusCard()
         m_statusSymbol->setPixmap(tintedSymbol(symbolName, 14, strong));
     }
 
-    setTextIfChanged(m_status, m_model.status());
+    const StatusLines lines = statusLines(m_model.status(), busy, armed, m_model.audioProbeActive());
+    setTextIfChanged(m_status, lines.heading);
+    setTextIfChanged(m_statusDiagnostic, lines.diagnostic);
+    m_statusDiagnostic->setVisible(!lines.diagnostic.isEmpty());
     setTextIfChanged(m_detail, m_model.detail());
     setTextIfChanged(m_relayStatus, m_model.relayStatus());
     m_relayStatus->setVisible(!m_model.relayStatus().isEmpty());

@@ -21,6 +21,15 @@ public:
     // The status card's label for the model's state: "CONVERSATION", "STANDARD ACTIF" or "STANDARD EN PAUSE".
     static QString statusLabel(bool busy, bool armed);
 
+    // The status card's heading says the state in a few words; a longer status (the Mac audio check's
+    // running report, a diagnostic) goes under it, wrapped and selectable.
+    struct StatusLines {
+        QString heading;
+        QString diagnostic;
+    };
+    static constexpr int kHeadingMaxCharacters = 48;
+    static StatusLines statusLines(const QString& status, bool busy, bool armed, bool checkingMacAudio);
+
 private:
     QWidget* buildHeading();
     QWidget* buildReadinessBanner();
@@ -44,6 +53,7 @@ private:
     QLabel* m_statusLabel = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_detail = nullptr;
+    QLabel* m_statusDiagnostic = nullptr;
     QLabel* m_relayStatus = nullptr;
     QLabel* m_audioDiagnostic = nullptr;
     QPushButton* m_toggleArmed = nullptr;

@@ -100,6 +100,23 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     EXPECT_TRUE(transcript->showsPlaceholder());
     EXPECT_TRUE(showsText(page, "La transcription apparaîtra ici dès les premières paroles."));
     EXPECT_FALSE(findButton(page, "Raccrocher et terminer")->isEnabled());
+
+    // The Mac audio check reports as it runs: the heading keeps naming the state.
+    const QString report = "Parlez maintenant : « Bonjour, test du microphone. »\nMicro du Mac : 0,8 s de "
+                           "son reçu · 0,8 s envoyé à l’IA · aucune coupure";
+    model->setAudioProbeActive(true);
+    model->setStatus(report);
+    settle();
+    EXPECT_EQ(labelNamed(page, "statusText")->text(), "Vérification de l’audio du Mac…");
+    QLabel* diagnostic = labelNamed(page, "statusDiagnostic");
+    EXPECT_EQ(diagnostic->text(), report);
+    EXPECT_TRUE(diagnostic->isVisibleTo(&page) && diagnostic->wordWrap());
+    EXPECT_TRUE(diagnostic->textInteractionFlags() & Qt::TextSelectableByMouse) << "a report can be copied";
+    model->setAudioProbeActive(false);
+    model->setStatus("Audio du Mac à corriger");
+    settle();
+    EXPECT_EQ(labelNamed(page, "statusText")->text(), "Audio du Mac à corriger");
+    EXPECT_FALSE(diagnostic->isVisibleTo(&page));
 }
 
 TEST_F(DashboardPageTest, TheUsageCounterSaysWhatItsPrudentEstimateIsWorth)
