@@ -73,15 +73,6 @@ MacConversationTestWindow::MacConversationTestWindow(AppModel& model, QWidget* p
         Theme::body(QStringLiteral("Enregistrez votre clé OpenAI dans Connexions avant de commencer.")), 1);
     layout->addWidget(m_noKey);
 
-    m_errorBanner = Theme::banner(QStringLiteral("warning"));
-    auto* errorLayout = new QHBoxLayout(m_errorBanner);
-    errorLayout->setContentsMargins(Theme::kCardPaddingPx, 10, Theme::kCardPaddingPx, 10);
-    errorLayout->addWidget(Theme::symbol(QStringLiteral("exclamationmark.triangle"), 18), 0, Qt::AlignTop);
-    m_error = Theme::body(QString());
-    m_error->setObjectName(QStringLiteral("errorText"));
-    errorLayout->addWidget(m_error, 1);
-    layout->addWidget(m_errorBanner);
-
     // Readiness: four checks in two columns, the two actions, and the live lines of the checks.
     QBoxLayout* readiness = nullptr;
     layout->addWidget(paddedCard(readiness));
@@ -251,8 +242,6 @@ void MacConversationTestWindow::refresh()
     m_recheckAudio->setEnabled(idle && !m_model.macPreparing() && !m_model.setupWorking());
 
     m_noKey->setVisible(!m_model.keyPresent());
-    m_errorBanner->setVisible(m_model.error().has_value());
-    setTextIfChanged(m_error, m_model.error().value_or(QString()));
     setTextIfChanged(m_status, m_model.status());
     setTextIfChanged(m_route, m_model.macTestRoute());
     setTextIfChanged(m_aiStatus, m_model.aiStatus());
