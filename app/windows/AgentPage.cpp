@@ -73,7 +73,7 @@ QWidget* AgentPage::buildEditor()
     layout->addWidget(fieldLabel(QStringLiteral("Vos consignes d’accueil"), card));
     m_instructionsEditor = new QPlainTextEdit(card);
     m_instructionsEditor->setObjectName(QStringLiteral("instructionsEditor"));
-    m_instructionsEditor->setFixedHeight(kInstructionsHeightPx);
+    Theme::fitWholeLines(m_instructionsEditor, kInstructionsHeightPx);
     layout->addWidget(m_instructionsEditor);
 
     auto* row = new QHBoxLayout;

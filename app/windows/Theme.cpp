@@ -10,12 +10,21 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPalette>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QToolButton>
+
+#include <cmath>
 
 namespace Theme {
 namespace {
+// The fields' border, and the padding of an editor fitted to whole lines (the field's 5 px plus the
+// document margin it gives up).
+constexpr int kFieldBorderPx = 1;
+constexpr int kWholeLinesPaddingPx = 9;
+
 QString hex(const QColor& color)
 {
     return color.name(QColor::HexRgb);
@@ -66,6 +75,7 @@ QPushButton[role="link"] { background: transparent; color: %5; border: none; pad
 QPushButton[role="link"]:disabled { color: %10; }
 QLineEdit, QPlainTextEdit, QTextEdit, QComboBox {
   background: white; border: 1px solid %3; border-radius: 8px; padding: 5px 8px; color: %6; }
+QPlainTextEdit[wholeLines="true"] { padding: %11px 12px; }
 QComboBox { padding-right: 26px; }
 QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right; width: 24px; border: none; }
 QComboBox::down-arrow { image: url(:/icons/chevron.down.svg); width: 12px; height: 12px; }
@@ -75,7 +85,8 @@ QLineEdit:disabled, QPlainTextEdit:disabled, QTextEdit:disabled, QComboBox:disab
 QComboBox::down-arrow:disabled { image: url(:/icons/chevron.down.disabled.svg); }
 )")
         .arg(hex(kWindow), hex(kCard), hex(kBorder), hex(kAccentSoft), hex(kAccent), hex(kText),
-             hex(kSecondaryText), hex(kAccent.darker(115)), hex(kDisabledFill), hex(kDisabledText));
+             hex(kSecondaryText), hex(kAccent.darker(115)), hex(kDisabledFill), hex(kDisabledText),
+             QString::number(kWholeLinesPaddingPx));
 }
 
 void apply(QApplication& application)
@@ -230,6 +241,22 @@ QToolButton* disclosure(const QString& title, QWidget* content, QWidget* parent)
         content->setVisible(open);
     });
     return toggle;
+}
+
+void fitWholeLines(QPlainTextEdit* editor, int maxHeightPx)
+{
+    // The plain-text layout gives each line a whole number of pixels below the document margin, but the
+    // top margin scrolls away with the first line: without a margin (its room moved into the padding) the
+    // view holds whole lines both at the top of the text and scrolled.
+    editor->setProperty("wholeLines", true);
+    editor->document()->setDocumentMargin(0);
+    editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    editor->style()->unpolish(editor);
+    editor->style()->polish(editor);
+    const int linePx = int(std::ceil(QFontMetricsF(editor->font()).lineSpacing()));
+    const int fixedPx = 2 * (kFieldBorderPx + kWholeLinesPaddingPx);
+    const int lines = std::max(1, (maxHeightPx - fixedPx) / linePx);
+    editor->setFixedHeight(fixedPx + lines * linePx);
 }
 
 void useTabularDigits(QWidget* widget)

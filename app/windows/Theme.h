@@ -8,6 +8,7 @@ class QBoxLayout;
 class QDialog;
 class QFrame;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
 class QToolButton;
@@ -77,6 +78,10 @@ void setTicked(QLabel* symbolLabel, bool ticked, int sizePx = 18);
 
 // A disclosure: a text button with an arrow that shows or hides `content` (hidden at first).
 QToolButton* disclosure(const QString& title, QWidget* content, QWidget* parent = nullptr);
+
+// The tallest height up to `maxHeightPx` at which `editor` shows whole lines: a line cut through its
+// glyphs at the bottom reads as a rendering fault.
+void fitWholeLines(QPlainTextEdit* editor, int maxHeightPx);
 
 // Digits of one width in `widget`'s font, so a figure that changes does not make its line jitter.
 void useTabularDigits(QWidget* widget);

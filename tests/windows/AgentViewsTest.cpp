@@ -170,7 +170,8 @@ TEST_F(AgentViewsTest, TheSheetOpensOnTheStoredToneAndSavesWhatTheUserChose)
     EXPECT_EQ(company->text(), QStringLiteral("Foncière des Tilleuls"));
     EXPECT_EQ(voice->currentText(), QStringLiteral("marin"));
     EXPECT_EQ(voice->count(), 10);
-    EXPECT_EQ(mission->height(), 190);
+    EXPECT_LE(mission->height(), 190);
+    EXPECT_GT(mission->height(), 170) << "about 190 points, in whole lines";
     saveSnapshot(sheet, QStringLiteral("agent-setup-sheet"));
 
     // The custom-voice details stay folded until asked for.

@@ -3,10 +3,12 @@
 #include "app/windows/Theme.h"
 
 #include <QComboBox>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <cmath>
 #include <functional>
 
 namespace {
@@ -85,4 +87,21 @@ TEST_F(ThemeTest, TicksConfirmInGreenEverywhere)
     const QColor disc = ticked.pixelColor(ticked.width() / 2, ticked.height() / 4);
     EXPECT_EQ(disc.name(), Theme::kSuccess.name())
         << "a tick is the green of the assistant's validated steps, not the accent blue";
+}
+
+TEST_F(ThemeTest, AFittedEditorShowsWholeLinesAtTheTopAndScrolled)
+{
+    QPlainTextEdit editor;
+    editor.setAttribute(Qt::WA_DontShowOnScreen);
+    editor.setPlainText(
+        QStringLiteral("Parle avec une voix douce, bienveillante et naturelle. ").repeated(20));
+    Theme::fitWholeLines(&editor, 110);
+    editor.setFixedWidth(400);
+    editor.show();
+    settle();
+    EXPECT_LE(editor.height(), 110);
+    const int linePx = int(std::ceil(QFontMetricsF(editor.font()).lineSpacing()));
+    EXPECT_EQ(editor.viewport()->height() % linePx, 0)
+        << "the view holds " << editor.viewport()->height() << " px for lines of " << linePx << " px";
+    EXPECT_EQ(editor.document()->documentMargin(), 0) << "a top margin would scroll away with the first line";
 }
