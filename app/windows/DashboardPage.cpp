@@ -281,11 +281,11 @@ QWidget* DashboardPage::buildLiveTranscript()
     connect(m_hangUp, &QPushButton::clicked, this, [this] { m_model.hangUp(); });
     top->addWidget(m_hangUp);
     layout->addLayout(top);
-    m_usage = new UsageCounterView(card);
-    layout->addWidget(m_usage);
     m_responsiveness = Theme::caption(QString());
     m_responsiveness->setObjectName(QStringLiteral("responsiveness"));
     layout->addWidget(m_responsiveness);
+    m_usage = new UsageCounterView(card);
+    layout->addWidget(m_usage);
     m_transcript = new TranscriptView(
         QStringLiteral("La transcription apparaîtra ici dès les premières paroles."), card);
     m_transcript->setObjectName(QStringLiteral("liveTranscriptView"));
