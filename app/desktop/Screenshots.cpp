@@ -234,11 +234,8 @@ std::optional<QString> recordCall(const CallRecord& call, Clock& clock)
     }
 }
 
-// A Mac set up end to end, a few filed conversations and one phone call being answered right now, reached
-// as a user reaches it: the switchboard armed, the call rung for three seconds, answered once the AI (the
-// stand-in, which confirms sessions without speaking) is ready. Only the call's words are given, as the
-// AI service would have transcribed them. False when the call could not be taken.
-bool populate(Scene& scene, AppModel& model, const std::optional<QString>& package)
+// A Mac set up end to end, with a few filed conversations, the AI checked and the switchboard at rest.
+bool configure(Scene& scene, AppModel& model, const std::optional<QString>& package)
 {
     if (package)
         scene.mac.workspace().openUrl(QUrl::fromLocalFile(*package));
@@ -304,7 +301,15 @@ bool populate(Scene& scene, AppModel& model, const std::optional<QString>& packa
     // The relay was checked a few minutes ago with a call from another line.
     model.setRelayStatus(QStringLiteral("Appel détecté sur le Mac à ") +
                          QLocale().toString(now.addSecs(-240).toLocalTime().time(), QLocale::ShortFormat));
+    model.verifyAI(false);
+    return waitFor([&] { return !model.checkingAI(); }) && model.aiVerified();
+}
 
+// The switchboard armed, a call rung for three seconds and answered once the AI (the stand-in, which
+// confirms sessions without speaking) is ready. Only the call's words are given, as the AI service would
+// have transcribed them. False when the call could not be taken.
+bool takeCall(Scene& scene, AppModel& model)
+{
     model.toggleArmed();
     if (!waitFor([&] { return model.armed() && !model.checkingAI(); }))
         return false;
@@ -403,8 +408,8 @@ bool shoot(const QString& state, const QString& dataHome, const QString& folder,
     // The startup assistant is shot as a sheet of its own, not over every page.
     model.presentStartupAssistant();
     model.setShowSetupAssistant(false);
-    if (populated && !populate(scene, model, package)) {
-        out << "l’appel des captures n’a pas pu être pris : " << model.error().value_or(model.status())
+    if (populated && !configure(scene, model, package)) {
+        out << "la configuration des captures a échoué : " << model.error().value_or(model.status())
             << Qt::endl;
         return false;
     }
@@ -419,6 +424,32 @@ bool shoot(const QString& state, const QString& dataHome, const QString& folder,
             written = false;
         }
     };
+
+    // The sheets as a user opens them on this Mac at rest (during a call they wait for its end).
+    {
+        QWidget host;
+        host.setAttribute(Qt::WA_DontShowOnScreen);
+        host.resize(kDefaultSize);
+        host.show();
+        for (const SheetShot& sheet : sheets()) {
+            QDialog* dialog = sheet.create(model, &host);
+            dialog->setAttribute(Qt::WA_DontShowOnScreen);
+            dialog->show();
+            settle();
+            save(dialog->grab(), QStringLiteral("sheet-") + sheet.name);
+            if (QScrollArea* scroll = scrollOf(dialog))
+                save(scroll->widget()->grab(),
+                     QStringLiteral("sheet-") + sheet.name + QStringLiteral("-entier"));
+            dialog->hide();
+            delete dialog;
+            settle();
+        }
+    }
+    if (populated && !takeCall(scene, model)) {
+        out << "l’appel des captures n’a pas pu être pris : " << model.error().value_or(model.status())
+            << Qt::endl;
+        return false;
+    }
 
     MainWindow window(model);
     window.setAttribute(Qt::WA_DontShowOnScreen);
@@ -464,18 +495,6 @@ bool shoot(const QString& state, const QString& dataHome, const QString& folder,
     model.setPage(QStringLiteral("Le standard"));
     settle();
 
-    for (const SheetShot& sheet : sheets()) {
-        QDialog* dialog = sheet.create(model, &window);
-        dialog->setAttribute(Qt::WA_DontShowOnScreen);
-        dialog->show();
-        settle();
-        save(dialog->grab(), QStringLiteral("sheet-") + sheet.name);
-        if (QScrollArea* scroll = scrollOf(dialog))
-            save(scroll->widget()->grab(), QStringLiteral("sheet-") + sheet.name + QStringLiteral("-entier"));
-        dialog->hide();
-        delete dialog;
-        settle();
-    }
     hangUp(scene, model);
     return written;
 }

@@ -119,6 +119,8 @@ QWidget* RecordingView::buildPlayerPage()
     heading->setFont(bold);
     m_exportButton = new QPushButton(kExportTitle, page);
     m_exportButton->setObjectName(QStringLiteral("exportRecording"));
+    // Drawn like the window's other secondary buttons (the application style sheet keys on the role).
+    m_exportButton->setProperty("role", QStringLiteral("secondary"));
     header->addWidget(icon);
     header->addWidget(heading, 1);
     header->addWidget(m_exportButton);

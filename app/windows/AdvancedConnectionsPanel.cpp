@@ -372,7 +372,7 @@ QFrame* AdvancedConnectionsPanel::buildVerificationSection()
 
     m_configureAll = Theme::primaryButton(QStringLiteral("Tout configurer"));
     m_configureAll->setObjectName(QStringLiteral("configureAllButton"));
-    m_configureAll->setIcon(Icons::get(QStringLiteral("wand.and.stars")));
+    m_configureAll->setIcon(Theme::iconOnAccent(QStringLiteral("wand.and.stars")));
     connect(m_configureAll, &QPushButton::clicked, this, [this] { m_model.configureAll(); });
     buttonRow(layout, {m_configureAll});
     m_configurationStatus = Theme::body(QString());

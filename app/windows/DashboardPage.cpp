@@ -176,6 +176,7 @@ QWidget* DashboardPage::buildStatusCard()
     layout->addWidget(m_relayStatus);
     m_audioDiagnostic = Theme::caption(QString());
     m_audioDiagnostic->setObjectName(QStringLiteral("audioDiagnostic"));
+    m_audioDiagnostic->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_audioDiagnostic);
     layout->addWidget(Theme::caption(QStringLiteral(
         "Le standard répond aux appels relayés par l’iPhone. Gardez le Mac éveillé et la session ouverte.")));
@@ -253,6 +254,7 @@ QWidget* DashboardPage::buildTryCards()
         makeCard(QStringLiteral("mic.circle.fill"), QStringLiteral("Essayez sa voix"),
                  QStringLiteral("Parlez à Orlea depuis votre Mac avant votre premier appel."),
                  QStringLiteral("Parler à l’IA sur ce Mac"));
+    m_talkOnMac = talk;
     connect(talk, &QPushButton::clicked, this, [this] { m_model.setShowMacTest(true); });
     row->addWidget(voiceCard, 1);
 
@@ -290,9 +292,9 @@ QWidget* DashboardPage::buildLiveTranscript()
         QStringLiteral("La transcription apparaîtra ici dès les premières paroles."), card);
     m_transcript->setObjectName(QStringLiteral("liveTranscriptView"));
     layout->addWidget(m_transcript, 1);
-    auto* test = Theme::linkButton(QStringLiteral("Tester en appelant"));
-    connect(test, &QPushButton::clicked, this, [this] { m_model.setShowOutgoingTest(true); });
-    layout->addWidget(test, 0, Qt::AlignLeft);
+    m_callTest = Theme::linkButton(QStringLiteral("Tester en appelant"));
+    connect(m_callTest, &QPushButton::clicked, this, [this] { m_model.setShowOutgoingTest(true); });
+    layout->addWidget(m_callTest, 0, Qt::AlignLeft);
     return card;
 }
 
@@ -337,6 +339,8 @@ void DashboardPage::refresh()
     const bool busy = m_model.busy();
     const bool armed = m_model.armed();
     m_defineAgent->setEnabled(!busy && !armed);
+    // One conversation at a time: the Mac test waits for the call to end.
+    m_talkOnMac->setEnabled(!busy);
 
     const QStringList issues = m_model.readinessIssues();
     m_readinessBanner->setVisible(!issues.isEmpty());
@@ -425,4 +429,5 @@ void DashboardPage::refreshStatusCard()
     m_stopAgent->setEnabled(busy);
     m_joinCall->setEnabled(!busy);
     m_outgoingTest->setEnabled(!busy);
+    m_callTest->setEnabled(!busy);
 }

@@ -43,6 +43,7 @@ private:
 
     AppModel& m_model;
     QPushButton* m_defineAgent = nullptr;
+    QPushButton* m_talkOnMac = nullptr;
 
     QFrame* m_readinessBanner = nullptr;
     QLabel* m_readinessIssues = nullptr;
@@ -68,6 +69,7 @@ private:
     UsageCounterView* m_usage = nullptr;
     QLabel* m_responsiveness = nullptr;
     QPushButton* m_hangUp = nullptr;
+    QPushButton* m_callTest = nullptr;
     TranscriptView* m_transcript = nullptr;
 
     QLabel* m_keyTick = nullptr;

@@ -252,9 +252,12 @@ void MacConversationTestWindow::refresh()
     m_voice->setEnabled(!m_model.busy());
 
     m_start->setEnabled(idle && m_model.keyPresent() && m_model.micAllowed() && m_model.macAudioVerified());
-    m_finish->setVisible(m_model.busy());
+    // A phone call in progress is not this sheet's conversation: it is neither shown nor ended here.
+    const bool conversationHere = m_model.busy() && !m_model.phoneSession();
+    m_finish->setVisible(conversationHere);
 
-    m_transcript->setLines(m_model.current() ? m_model.current()->transcript : QList<TranscriptLine>{});
+    m_transcript->setLines(conversationHere && m_model.current() ? m_model.current()->transcript
+                                                                 : QList<TranscriptLine>{});
     setTextIfChanged(
         m_recordingNote,
         m_model.recordingEnabled()

@@ -9,6 +9,7 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -213,6 +214,16 @@ QPushButton* addSheetHeader(QBoxLayout* layout, const QString& title, const QStr
     row->addWidget(close);
     layout->addLayout(row);
     return close;
+}
+
+QIcon iconOnAccent(const QString& name, int sizePx)
+{
+    QPixmap pixmap = Icons::pixmap(name, sizePx);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), Qt::white);
+    painter.end();
+    return QIcon(pixmap);
 }
 
 void setTicked(QLabel* symbolLabel, bool ticked, int sizePx)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QString>
 
 class QApplication;
@@ -72,6 +73,9 @@ QBoxLayout* scrollingPage(QWidget* page);
 // A sheet's header row: title (with an optional symbol) on the left, "Fermer" on the right. Returns
 // the "Fermer" button so the sheet can connect it.
 QPushButton* addSheetHeader(QBoxLayout* layout, const QString& title, const QString& symbolName = {});
+
+// One of our symbols in white, for a primary (accent-filled) button.
+QIcon iconOnAccent(const QString& name, int sizePx = 16);
 
 // Marks `label` as a ticked or unticked check row symbol ("checkmark.circle.fill" / "circle.dotted").
 void setTicked(QLabel* symbolLabel, bool ticked, int sizePx = 18);

@@ -84,6 +84,8 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     EXPECT_TRUE(findButton(page, "Raccrocher et terminer")->isEnabled());
     EXPECT_TRUE(findButton(page, "Arrêter l’agent")->isEnabled());
     EXPECT_FALSE(findButton(page, "Rejoindre l’appel")->isEnabled());
+    EXPECT_FALSE(findButton(page, "Parler à l’IA sur ce Mac")->isEnabled()) << "one conversation at a time";
+    EXPECT_FALSE(findButton(page, "Tester en appelant")->isEnabled());
     auto* transcript = page.findChild<TranscriptView*>();
     ASSERT_NE(transcript, nullptr);
     EXPECT_FALSE(transcript->showsPlaceholder());
