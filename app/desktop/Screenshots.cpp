@@ -41,6 +41,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <numbers>
 
 namespace {
 // Nothing leaves the screenshot run: the desktop services only remember what they were given.
@@ -209,7 +210,7 @@ bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
     return condition();
 }
 
-// A call of three hours ago as the recorder left it: a short mix of both voices in the Recordings folder.
+// A call of three hours ago as the recorder leaves one: a few seconds of sound in the Recordings folder.
 std::optional<QString> recordCall(const CallRecord& call, Clock& clock)
 {
     const QString name = QStringLiteral("Appel-") + uuidText(call.id) + QStringLiteral(".wav");
@@ -219,7 +220,8 @@ std::optional<QString> recordCall(const CallRecord& call, Clock& clock)
         for (qsizetype frame = 0; frame < pcm.size() / 2; ++frame) {
             const double t = double(frame) / CallAudioRecorder::kSampleRateHz;
             const double envelope = std::fmod(t, 1.0) < 0.7 ? 0.25 : 0.0;
-            qToLittleEndian(qint16(envelope * 32767 * std::sin(2 * M_PI * 220 * t)), pcm.data() + 2 * frame);
+            qToLittleEndian(qint16(envelope * 32767 * std::sin(2 * std::numbers::pi * 220 * t)),
+                            pcm.data() + 2 * frame);
         }
         recorder.append(pcm, 0);
         std::optional<QString> written;
