@@ -346,8 +346,8 @@ TEST_F(DossiersPageTest, DetailActionsReachTheModel)
 
     // A recorded call shows its recording panel; a missing file is explained there. Its answer times
     // show under its title.
-    const QString responsiveness = QStringLiteral(
-        "Réactivité : médiane 0,9 s · la plus lente en 1,4 s · 6 réponses mesurées");
+    const QString responsiveness =
+        QStringLiteral("Réactivité : médiane 0,9 s · la plus lente en 1,4 s · 6 réponses mesurées");
     EXPECT_FALSE(showsText(*page, responsiveness));
     EXPECT_FALSE(page->findChild<QLabel*>("detailUsage")->isVisibleTo(page.get())) << "no usage stored";
     model->history().update(elodie.id, [](CallRecord& record) {
