@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
+#include <QMessageBox>
 #include <QScreen>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,48 @@ void printError(const QString& message)
 {
     std::fputs(("Échec : " + message + QLatin1Char('\n')).toUtf8().constData(), stderr);
     std::fflush(stderr);
+}
+
+// The window is often started from a desktop launcher, where nobody reads the terminal: the reason it
+// cannot start is also shown in a small dialog. Without a screen (offscreen, minimal) nobody could close
+// it, so only the terminal hears of it there.
+void reportStartFailure(const QString& message)
+{
+    printError(message);
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orlea"), message, QMessageBox::NoButton);
+    box.addButton(QStringLiteral("Quitter"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+// The Simulateur beside the window when the screen allows, narrowed down to its smallest size if need be
+// and with the window moved to the screen's left edge; otherwise as far right as the screen allows, so
+// that it covers as little of the window as possible.
+void placeSimulator(QWidget& window, QWidget& simulator)
+{
+    const QRect available = window.screen() ? window.screen()->availableGeometry() : QRect();
+    if (!available.isValid())
+        return;
+    constexpr int kGapPx = 16;
+    const QRect frame = window.frameGeometry();
+    const int smallest = std::max(simulator.minimumSizeHint().width(), simulator.minimumWidth());
+    const int roomBeside = available.right() - frame.right() - kGapPx;
+    const int roomFromLeftEdge = available.width() - frame.width() - kGapPx;
+    if (roomBeside >= smallest || roomFromLeftEdge >= smallest) {
+        int windowRight = frame.right();
+        if (roomBeside < smallest) {
+            window.move(available.left(), window.y()); // a top level moves by its frame
+            windowRight = available.left() + frame.width() - 1;
+        }
+        const int width = std::min(simulator.width(), available.right() - windowRight - kGapPx);
+        simulator.resize(std::max(width, smallest), simulator.height());
+        simulator.move(windowRight + 1 + kGapPx, frame.top());
+        return;
+    }
+    simulator.move(std::max(available.left(), available.right() + 1 - simulator.frameGeometry().width()),
+                   frame.top());
 }
 
 // The headless demonstration works on a fresh Mac of its own unless told where to keep its data: a
@@ -95,7 +138,7 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
     if (options.historyFixture) {
         QString error;
         if (!prepareHistoryFixture(*options.historyFixture, &error)) {
-            printError(error);
+            reportStartFailure(error);
             return 1;
         }
     }
@@ -103,7 +146,7 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
     DemoEnvironment environment;
     QString error;
     if (!environment.start(&error)) {
-        printError(error);
+        reportStartFailure(error);
         return 1;
     }
     // The person at the Simulateur plays the Installer.
@@ -117,15 +160,7 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
     guard.guardWindow(&window);
 
     window.show();
-    // The Simulateur stands beside the window, or as far right as the screen allows, so that it covers
-    // as little of the window as possible.
-    const QRect available = window.screen() ? window.screen()->availableGeometry() : QRect();
-    const QRect frame = window.frameGeometry();
-    if (available.isValid()) {
-        const int width = simulator.sizeHint().width();
-        const int left = std::max(available.left(), std::min(frame.right() + 16, available.right() - width));
-        simulator.move(left, frame.top());
-    }
+    placeSimulator(window, simulator);
     simulator.show();
     return application.exec();
 }

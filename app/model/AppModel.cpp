@@ -221,6 +221,16 @@ void AppModel::setRecordingEnabled(bool enabled)
     markChanged();
 }
 
+void AppModel::setArmed(bool armed)
+{
+    if (!armed)
+        m_ringSince.reset();
+    if (armed == m_armed)
+        return;
+    m_armed = armed;
+    markChanged();
+}
+
 void AppModel::wireRealtime()
 {
     QPointer<AppModel> self(this);

@@ -50,8 +50,19 @@ RecordingView::RecordingView(QWidget* parent)
                         playerFailed();
                 });
     });
-    m_pages->setCurrentWidget(m_messagePage);
+    showPage(m_messagePage);
     m_message->setText(kNoRecordingText);
+}
+
+void RecordingView::showPage(QWidget* page)
+{
+    // A stack is as tall as its tallest page: the pages not shown must not hold room under a one-line
+    // message.
+    for (QWidget* each : {m_finalizingPage, m_messagePage, m_playerPage})
+        each->setSizePolicy(QSizePolicy::Preferred,
+                            each == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    m_pages->setCurrentWidget(page);
+    m_pages->updateGeometry();
 }
 
 QWidget* RecordingView::buildFinalizingPage()
@@ -108,6 +119,8 @@ QWidget* RecordingView::buildPlayerPage()
     heading->setFont(bold);
     m_exportButton = new QPushButton(kExportTitle, page);
     m_exportButton->setObjectName(QStringLiteral("exportRecording"));
+    // Drawn like the window's other secondary buttons (the application style sheet keys on the role).
+    m_exportButton->setProperty("role", QStringLiteral("secondary"));
     header->addWidget(icon);
     header->addWidget(heading, 1);
     header->addWidget(m_exportButton);
@@ -148,7 +161,7 @@ void RecordingView::playerFailed()
         return;
     m_state = State::Unreadable;
     m_message->setText(kUnreadableText);
-    m_pages->setCurrentWidget(m_messagePage);
+    showPage(m_messagePage);
     // Released on a later turn: this runs inside the player's own signal.
     m_playback->load(std::nullopt);
 }
@@ -167,22 +180,22 @@ void RecordingView::setRecord(const CallRecord& record, bool finalizing,
 
     switch (m_state) {
     case State::Finalizing:
-        m_pages->setCurrentWidget(m_finalizingPage);
+        showPage(m_finalizingPage);
         break;
     case State::NoRecording:
         m_message->setText(kNoRecordingText);
-        m_pages->setCurrentWidget(m_messagePage);
+        showPage(m_messagePage);
         break;
     case State::MissingFile:
         m_message->setText(kMissingFileText);
-        m_pages->setCurrentWidget(m_messagePage);
+        showPage(m_messagePage);
         break;
     case State::Unreadable:
         m_message->setText(kUnreadableText);
-        m_pages->setCurrentWidget(m_messagePage);
+        showPage(m_messagePage);
         break;
     case State::Player:
-        m_pages->setCurrentWidget(m_playerPage);
+        showPage(m_playerPage);
         break;
     }
 

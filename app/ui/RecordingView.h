@@ -49,6 +49,7 @@ public:
 private:
     // The player could not decode what the header promised.
     void playerFailed();
+    void showPage(QWidget* page);
     QWidget* buildFinalizingPage();
     QWidget* buildMessagePage();
     QWidget* buildPlayerPage();

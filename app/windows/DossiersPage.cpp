@@ -249,6 +249,16 @@ QWidget* DossiersPage::buildDetail()
     m_responsiveness = Theme::caption(QString(), card);
     m_responsiveness->setObjectName(QStringLiteral("detailResponsiveness"));
     titles->addWidget(m_responsiveness);
+    m_usage = new QWidget(card);
+    auto* usageRow = new QHBoxLayout(m_usage);
+    usageRow->setContentsMargins(0, 0, 0, 0);
+    usageRow->setSpacing(6);
+    usageRow->addWidget(Theme::symbol(QStringLiteral("chart.bar"), 14, m_usage));
+    m_usageLabel = Theme::caption(QString(), m_usage);
+    m_usageLabel->setObjectName(QStringLiteral("detailUsage"));
+    Theme::useTabularDigits(m_usageLabel);
+    usageRow->addWidget(m_usageLabel, 1);
+    titles->addWidget(m_usage);
     top->addLayout(titles, 1);
     auto* picker = new QHBoxLayout;
     picker->setSpacing(8);
@@ -465,6 +475,8 @@ void DossiersPage::showDetail(const CallRecord& record)
     m_detailCaption->setText(record.kind + QStringLiteral(" · ") + record.phoneLabel());
     m_responsiveness->setVisible(record.responseLatency.has_value());
     m_responsiveness->setText(record.responseLatency ? record.responseLatency->label() : QString());
+    m_usage->setVisible(record.usage.has_value());
+    m_usageLabel->setText(record.usage ? record.usage->label() : QString());
     {
         const QSignalBlocker blocker(m_followUp);
         m_followUp->setCurrentIndex(int(FollowUp::states().indexOf(record.statusLabel())));

@@ -109,6 +109,8 @@ private:
     QLabel* m_headline = nullptr;
     QLabel* m_detailCaption = nullptr;
     QLabel* m_responsiveness = nullptr;
+    QWidget* m_usage = nullptr;
+    QLabel* m_usageLabel = nullptr;
     QComboBox* m_followUp = nullptr;
     TranscriptView* m_transcript = nullptr;
     QLabel* m_copyStatus = nullptr;

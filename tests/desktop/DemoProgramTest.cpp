@@ -240,6 +240,14 @@ TEST_F(DemoProgramTest, ASecondOrleaOnTheSameDataIsRefusedAndAKilledOneLeavesNoL
         << refusal.toStdString();
     EXPECT_EQ(process.state(), QProcess::Running) << "the first copy carries on";
 
+    // The window says it in a dialog as well; without a screen nobody could close one, so it must not wait.
+    QProcess window;
+    window.setProcessEnvironment(process.processEnvironment());
+    window.start(process.program(), {});
+    ASSERT_TRUE(window.waitForFinished(60000)) << "a refusal without a screen waits for nobody";
+    EXPECT_EQ(window.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(window.readAllStandardError()).contains("Échec : Orlea est déjà ouvert"));
+
     // Killed outright: the next start takes the folder over and clears what an interrupted save left.
     process.kill();
     ASSERT_TRUE(process.waitForFinished(10000));

@@ -85,6 +85,11 @@ TEST(RecordingView, ShowsEachStateWithItsText)
     saveSnapshot(view, QStringLiteral("recording-finalizing"));
 
     view.setRecord(recorded, false, wav);
+    const int playerHeight = view.sizeHint().height();
+    view.setRecord(demo, false, std::nullopt);
+    EXPECT_LT(view.sizeHint().height(), playerHeight)
+        << "a one-line message takes one line's room, not the player's";
+    view.setRecord(recorded, false, wav);
     EXPECT_EQ(view.state(), RecordingView::State::Player) << "finalisation ended: the player appears";
     EXPECT_TRUE(visibleText(view, RecordingView::kHeading));
     ASSERT_NE(view.playback()->player(), nullptr);

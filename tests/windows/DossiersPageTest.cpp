@@ -346,18 +346,23 @@ TEST_F(DossiersPageTest, DetailActionsReachTheModel)
 
     // A recorded call shows its recording panel; a missing file is explained there. Its answer times
     // show under its title.
-    const QString responsiveness = QStringLiteral(
-        "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées");
+    const QString responsiveness =
+        QStringLiteral("Réactivité : médiane 0,9 s · la plus lente en 1,4 s · 6 réponses mesurées");
     EXPECT_FALSE(showsText(*page, responsiveness));
+    EXPECT_FALSE(page->findChild<QLabel*>("detailUsage")->isVisibleTo(page.get())) << "no usage stored";
     model->history().update(elodie.id, [](CallRecord& record) {
         record.recordingFile = QStringLiteral("Appel-x.wav");
         record.responseLatency = ResponseLatency{6, 900, 1400};
+        record.usage = ConversationUsage{5230, 2140, 0.39, 1, QStringLiteral("gpt-realtime")};
     });
     model->setStatus(QStringLiteral("enregistrement"));
     settle();
     EXPECT_TRUE(page->recordingView()->isVisibleTo(page.get()));
     EXPECT_EQ(page->recordingView()->state(), RecordingView::State::MissingFile);
     EXPECT_TRUE(showsText(*page, responsiveness));
+    EXPECT_TRUE(showsText(*page, QStringLiteral("7370 tokens reçus d’OpenAI · budget prudent : 0.39 $ US · "
+                                                "provision en cours incluse")))
+        << "the stored call's usage shows under its title";
     saveSnapshot(*page, QStringLiteral("dossiers-selected"));
     page->resize(880, 1400); // the whole scrolling content, to look at its bottom too
     settle();
