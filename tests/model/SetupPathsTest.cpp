@@ -300,27 +300,70 @@ TEST_F(SetupPathsTest, AudioChecksEndAtOnceWhenTheUserMovesOn)
     }
 }
 
+// Headphones plugged in during the Mac check become the default output: the check ends within a second
+// and gives back the input it borrowed, leaving the user's new output alone.
+TEST_F(SetupPathsTest, ADeviceChangeEndsTheMacCheckAndGivesTheRouteBack)
+{
+    confirmRouting();
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    model->setMacAssistantOpen(true);
+    model->prepareMacAssistant();
+    ASSERT_TRUE(
+        advanceUntil([&] { return mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID); }, 10.0))
+        << why();
+    advance(1.0);
+    const AudioObjectID headphones =
+        mac.audioServer().addDevice({u"Casque", u"headphones", 0, 2, kAudioDeviceTransportTypeBuiltIn});
+    model->macRoute().writeSystem(kAudioHardwarePropertyDefaultOutputDevice, headphones);
+    EXPECT_TRUE(advanceUntil([&] { return !model->audioProbeActive(); }, 1.0)) << "still checking";
+    EXPECT_EQ(model->error(), std::optional<QString>("Le périphérique audio du Mac a changé. Relancez la "
+                                                     "vérification audio du Mac."));
+    EXPECT_FALSE(model->macAudioVerified());
+    EXPECT_FALSE(mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID));
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput) << "the input is put back";
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), headphones)
+        << "the user's own choice stays";
+    model->setMacAssistantOpen(false);
+}
+
 // While a check holds the devices, neither arming nor another check may start.
 TEST_F(SetupPathsTest, NothingArmsOrConfiguresDuringAnAudioCheck)
 {
     confirmRouting();
     setSystemDevicesToVirtualPair();
     model->setMacAssistantOpen(true);
-    model->prepareMacAssistant();
-    ASSERT_TRUE(advanceUntil([&] { return model->audioProbeActive(); }, 10.0)) << why();
-    advance(0.5);
-    ASSERT_TRUE(model->audioProbeActive());
+    const struct {
+        const char* name;
+        std::function<void()> start;
+        std::function<bool()> running;
+    } cases[] = {
+        {"the route test", [&] { model->prepareNativeAudio(); }, [&] { return model->preparingAudio(); }},
+        {"the Mac check", [&] { model->prepareMacAssistant(); }, [&] { return model->audioProbeActive(); }},
+        {"the microphone test", [&] { model->testMicrophone(); }, [&] { return model->testingMicrophone(); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        model->setError(std::nullopt);
+        test.start();
+        ASSERT_TRUE(advanceUntil(test.running, 10.0)) << why();
+        advance(0.5);
+        ASSERT_TRUE(test.running());
 
-    model->toggleArmed();
-    EXPECT_TRUE(waitFor([&] { return !model->checkingAI(); }));
-    EXPECT_FALSE(model->armed());
-    EXPECT_EQ(model->error(), std::optional<QString>("Patientez pendant la configuration audio."));
-    model->configureAll();
-    EXPECT_FALSE(model->configuringAll());
-    model->prepareNativeAudio();
-    EXPECT_FALSE(model->preparingAudio());
-    model->testMicrophone();
-    EXPECT_FALSE(model->testingMicrophone());
+        model->toggleArmed();
+        EXPECT_FALSE(model->armed());
+        EXPECT_FALSE(model->checkingAI());
+        EXPECT_EQ(model->error(), std::optional<QString>("Patientez pendant la configuration audio."));
+        model->configureAll();
+        EXPECT_FALSE(model->configuringAll());
+        for (const auto& other : cases) {
+            if (&other == &test)
+                continue;
+            other.start();
+            EXPECT_FALSE(other.running()) << other.name << " started too";
+        }
+        model->cancelAudioChecks();
+    }
     model->setMacAssistantOpen(false);
 }
 
