@@ -43,7 +43,8 @@ QString pageName(PrivacyPage page)
 void devicesChanged(AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* clientData)
 {
     auto* mac = static_cast<Mac*>(clientData);
-    // Heard on whichever thread made the change; the Phone app reacts on the main thread.
+    // Heard on the server's notification thread (on the flushing thread in manual delivery); the Phone
+    // app reacts on the main thread.
     QMetaObject::invokeMethod(
         mac, [mac] { mac->callAudio().refresh(); },
         QThread::currentThread() == mac->thread() ? Qt::DirectConnection : Qt::QueuedConnection);
