@@ -1,4 +1,5 @@
 #include "platform/linux/sound/SoundServer.h"
+#include "tests/linux_sound/SoundMeasures.h"
 #include "tests/support/PrivateSoundServer.h"
 
 #include <gtest/gtest.h>
@@ -11,43 +12,6 @@
 using namespace hostsound;
 
 namespace {
-
-// Waits (up to a few seconds of real time: the daemon is another process) until `done` holds.
-template <class Predicate> bool eventually(Predicate done)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-const Device* find(const std::vector<Device>& devices, const std::string& name)
-{
-    for (const Device& device : devices)
-        if (device.name == name)
-            return &device;
-    return nullptr;
-}
-
-// The frequency of a tone from its zero crossings, and its level in dBFS.
-double frequencyHz(const std::vector<float>& mono, double rateHz)
-{
-    int crossings = 0;
-    for (size_t i = 1; i < mono.size(); ++i)
-        crossings += (mono[i - 1] < 0) != (mono[i] < 0);
-    return crossings * rateHz / 2.0 / double(mono.size());
-}
-
-double levelDb(const std::vector<float>& mono)
-{
-    double sum = 0;
-    for (float sample : mono)
-        sum += double(sample) * sample;
-    return 10 * std::log10(sum / double(std::max<size_t>(mono.size(), 1)) + 1e-20);
-}
 
 // Plays a tone through a playback stream while a capture stream records the sink's monitor; returns what
 // was heard after the first half second, the first channel only.

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/linux/sound/SoundServer.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <memory>
+
+namespace sim {
+
+class AudioServer;
+
+// The computer's own inputs and outputs (through the desktop's sound server) behind the simulated Mac's
+// "MacBook Pro Microphone" and "MacBook Pro Speakers". A backed device takes the computer's device's
+// native format and runs on its clock; when that device goes, the simulated one dies. The choices are
+// part of the Mac's state and come back with it.
+//
+// Threads: main thread. The sound server's loop thread only posts "the devices changed" here; the
+// samples cross between its streams and the simulated devices' IO cycles through lock-free rings.
+class ComputerSound final : public QObject {
+    Q_OBJECT
+public:
+    ComputerSound(AudioServer& server, const QString& stateFile);
+    ~ComputerSound() override;
+
+    // Connects to the sound server (`server` empty: the desktop's own) and restores the saved choices.
+    // False with reason() set when none answers; the simulated devices are then kept.
+    bool connect(const QString& server = {});
+    bool isConnected() const;
+    QString reason() const { return m_reason; }
+    hostsound::SoundServer* soundServer() { return m_client.get(); }
+
+    // The computer's inputs or outputs, as listed last.
+    QList<hostsound::Device> devices(hostsound::Direction direction) const;
+    // The default input or output; empty when there is none.
+    QString defaultDevice(hostsound::Direction direction) const;
+
+    // The computer's device behind the built-in microphone (Input) or speakers (Output); empty: the
+    // simulated hardware. Saved in the Mac's state.
+    QString backing(hostsound::Direction direction) const;
+    // False when the device is not there (the choice is left as it was).
+    bool setBacking(hostsound::Direction direction, const QString& deviceName);
+    // Whether the backed built-in device is still alive (true when simulated).
+    bool isBackingAlive(hostsound::Direction direction) const;
+    // The description of a device of the computer, or its name when unknown.
+    QString describe(const QString& deviceName) const;
+
+signals:
+    void changed();
+
+private:
+    bool apply(hostsound::Direction direction, const QString& deviceName);
+    void load();
+    void save() const;
+
+    AudioServer& m_server;
+    QString m_stateFile;
+    std::unique_ptr<hostsound::SoundServer> m_client;
+    QString m_reason;
+    QString m_backing[2];
+    QString m_saved[2];
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+} // namespace sim
