@@ -108,3 +108,27 @@ TEST(ComputerSound, TheMacsBuiltInDevicesPlayAndHearThroughTheComputersAtTheirNa
     EXPECT_EQ(again.computerSound().backing(Direction::Output), QString());
     EXPECT_EQ(nominalRate(again, AudioServer::kSpeakersID), 48000.0);
 }
+
+// One physical microphone never feeds both the caller and the Mac: whichever takes it last keeps it, and
+// one French line says what moved.
+TEST(ComputerSound, ThePersonsMicrophoneFeedsEitherTheCallerOrTheMacNeverBoth)
+{
+    BackedMac fixture;
+    REQUIRE_SOUND_SERVER(fixture.server);
+    ComputerSound& sound = fixture.mac.computerSound();
+    ASSERT_TRUE(fixture.connect());
+    ASSERT_TRUE(sound.setBacking(Direction::Input, "microphone"));
+
+    ASSERT_TRUE(sound.setCaller("microphone", "speakers"));
+    EXPECT_EQ(sound.backing(Direction::Input), QString()) << "the Mac's microphone went back to its sound";
+    EXPECT_EQ(sound.notice(),
+              "Votre micro sert désormais à l’appelant : le micro du Mac reprend un son simulé.");
+    EXPECT_EQ(fixture.mac.callAudio().callerVoice(), sound.callerVoice());
+    EXPECT_FALSE(sound.cancelsCallerEcho()) << "virtual devices belong to no card";
+
+    ASSERT_TRUE(sound.setBacking(Direction::Input, "microphone"));
+    EXPECT_EQ(sound.callerInput(), QString());
+    EXPECT_EQ(sound.callerOutput(), "speakers") << "the caller still hears on the speakers";
+    EXPECT_EQ(sound.notice(), "Votre micro sert désormais au Mac : l’appelant reprend une voix simulée.");
+    EXPECT_FALSE(sound.setCaller("micro-absent", {}));
+}
