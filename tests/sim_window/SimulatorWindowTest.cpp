@@ -341,6 +341,19 @@ TEST_F(SimulatorWindowTest, TheComputersDevicesAreOfferedBehindTheMacsOwn)
     microphoneChoice->setCurrentIndex(1);
     emit microphoneChoice->activated(1);
     EXPECT_FALSE(window.macMicrophoneSound()->isEnabled()) << "the person's microphone replaces the sound";
+
+    // The person becomes the caller: the Mac's microphone gives the physical one up, and says so.
+    auto* voices = window.callerVoice()->combo();
+    const int person = voices->findText(sim::VoiceChooser::personLabel());
+    ASSERT_GE(person, 0) << "the person is offered as the caller once a server answers";
+    auto* ear = window.findChild<QComboBox*>("callerEar");
+    ear->setCurrentIndex(ear->findData("speakers"));
+    emit ear->activated(ear->currentIndex());
+    voices->setCurrentIndex(person);
+    EXPECT_EQ(connected.computerSound().callerInput(), "microphone");
+    EXPECT_EQ(connected.computerSound().callerOutput(), "speakers");
+    EXPECT_EQ(microphoneChoice->currentIndex(), 0);
+    EXPECT_TRUE(window.findChild<QLabel*>("computerSoundNotice")->text().contains("l’appelant"));
     QCoreApplication::processEvents();
     const QString folder = qEnvironmentVariable("ORLEA_BUILD_DIR", ORLEA_TEST_BUILD_DIR) + "/sim_window";
     QDir().mkpath(folder);

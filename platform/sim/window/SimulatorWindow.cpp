@@ -139,6 +139,12 @@ QGroupBox* SimulatorWindow::buildPhone()
     form->addWidget(m_callerEdit, 0, 1);
     form->addWidget(new QLabel(QStringLiteral("Voix"), box), 1, 0);
     form->addWidget(m_callerVoice, 1, 1);
+    m_callerEar = new QComboBox(box);
+    m_callerEar->setObjectName(QStringLiteral("callerEar"));
+    m_callerEar->setMinimumContentsLength(16);
+    m_callerEar->setToolTip(QStringLiteral("Où jouer ce que l’appelant entend"));
+    form->addWidget(new QLabel(QStringLiteral("Entendu sur"), box), 2, 0);
+    form->addWidget(m_callerEar, 2, 1);
     form->setColumnStretch(1, 1);
     layout->addLayout(form);
 
@@ -171,6 +177,9 @@ QGroupBox* SimulatorWindow::buildPhone()
         refresh();
     });
     connect(m_remoteAnswerButton, &QPushButton::clicked, this, &SimulatorWindow::answerAsRemote);
+    m_callerVoice->personSource = [this] { return m_mac.computerSound().callerVoice(); };
+    connect(m_callerVoice, &VoiceChooser::choiceChanged, this, &SimulatorWindow::chooseCaller);
+    connect(m_callerEar, &QComboBox::activated, this, &SimulatorWindow::chooseCaller);
     return box;
 }
 
@@ -444,6 +453,9 @@ QGroupBox* SimulatorWindow::buildMacBox()
     m_computerSoundState = noteLabel(box);
     m_computerSoundState->setObjectName(QStringLiteral("computerSoundState"));
     layout->addWidget(m_computerSoundState);
+    m_computerSoundNotice = noteLabel(box);
+    m_computerSoundNotice->setObjectName(QStringLiteral("computerSoundNotice"));
+    layout->addWidget(m_computerSoundNotice);
     layout->addStretch(1);
 
     connect(m_sleepButton, &QPushButton::clicked, this, [this] {
@@ -460,12 +472,14 @@ QGroupBox* SimulatorWindow::buildMacBox()
 void SimulatorWindow::refreshComputerSound()
 {
     ComputerSound& sound = m_mac.computerSound();
-    for (const bool input : {true, false}) {
+    for (QComboBox* combo : {m_macMicrophoneDevice, m_macSpeakersDevice, m_callerEar}) {
+        const bool input = combo == m_macMicrophoneDevice;
         const auto direction = input ? hostsound::Direction::Input : hostsound::Direction::Output;
-        QComboBox* combo = input ? m_macMicrophoneDevice : m_macSpeakersDevice;
-        const QString chosen = sound.backing(direction);
-        QList<QPair<QString, QString>> items = {
-            {input ? QStringLiteral("Micro simulé") : QStringLiteral("Haut-parleurs simulés"), QString()}};
+        const QString chosen = combo == m_callerEar ? sound.callerOutput() : sound.backing(direction);
+        QList<QPair<QString, QString>> items = {{combo == m_callerEar ? QStringLiteral("Nulle part (simulé)")
+                                                 : input              ? QStringLiteral("Micro simulé")
+                                                         : QStringLiteral("Haut-parleurs simulés"),
+                                                 QString()}};
         bool listed = chosen.isEmpty();
         for (const hostsound::Device& device : sound.devices(direction)) {
             const QString name = QString::fromStdString(device.name);
@@ -491,6 +505,14 @@ void SimulatorWindow::refreshComputerSound()
         combo->setEnabled(sound.isConnected() || !chosen.isEmpty());
     }
     m_macSound->setEnabled(sound.backing(hostsound::Direction::Input).isEmpty());
+    m_callerVoice->setPersonOffered(sound.isConnected());
+    // The person's microphone moved to the Mac: the caller's choice follows.
+    if (m_callerVoice->isPersonChosen() && sound.callerInput().isEmpty()) {
+        const QSignalBlocker blocker(m_callerVoice->combo());
+        m_callerVoice->combo()->setCurrentIndex(0);
+    }
+    m_computerSoundNotice->setText(sound.notice());
+    m_computerSoundNotice->setVisible(!sound.notice().isEmpty());
 
     QString state;
     if (!sound.isConnected())
@@ -511,6 +533,28 @@ void SimulatorWindow::chooseBacking(bool input)
         showError(m_macSoundError, QStringLiteral("Ce périphérique de l’ordinateur n’est plus disponible."));
     else
         showError(m_macSoundError, {});
+    refresh();
+}
+
+// The person at the computer as the caller: their default input when chosen as the voice, and the output
+// chosen to hear the call on.
+void SimulatorWindow::chooseCaller()
+{
+    ComputerSound& sound = m_mac.computerSound();
+    if (!sound.isConnected())
+        return;
+    const QString input =
+        m_callerVoice->isPersonChosen()
+            ? (sound.callerInput().isEmpty() ? sound.defaultDevice(hostsound::Direction::Input)
+                                             : sound.callerInput())
+            : QString();
+    if (!sound.setCaller(input, m_callerEar->currentData().toString()))
+        showError(m_phoneError, QStringLiteral("Ce périphérique de l’ordinateur n’est plus disponible."));
+    else
+        showError(m_phoneError, {});
+    // The person chosen mid-call speaks at once.
+    if (m_callerVoice->isPersonChosen() && sound.callerVoice() && m_mac.callAudio().isOpen())
+        m_mac.callAudio().setCallerVoice(sound.callerVoice());
     refresh();
 }
 

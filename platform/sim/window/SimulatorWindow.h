@@ -48,6 +48,7 @@ private:
     void refreshJournal();
     void refreshComputerSound();
     void chooseBacking(bool input);
+    void chooseCaller();
 
     Mac& m_mac;
     bool m_refreshQueued = false;
@@ -84,6 +85,8 @@ private:
     QComboBox* m_macMicrophoneDevice = nullptr;
     QComboBox* m_macSpeakersDevice = nullptr;
     QLabel* m_computerSoundState = nullptr;
+    QLabel* m_computerSoundNotice = nullptr;
+    QComboBox* m_callerEar = nullptr;
 
     QListWidget* m_journal = nullptr;
     QStringList m_shownEvents;
