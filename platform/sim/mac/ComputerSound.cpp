@@ -332,15 +332,17 @@ void ComputerSound::load()
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QJsonObject state = QJsonDocument::fromJson(file.readAll()).object();
+    m_hasSaved = true;
     for (int i = 0; i < 2; ++i)
         m_saved[i] = state.value(QLatin1String(kKeys[i])).toString();
 }
 
-void ComputerSound::save() const
+void ComputerSound::save()
 {
     QJsonObject state;
     for (int i = 0; i < 2; ++i)
         state.insert(QLatin1String(kKeys[i]), m_saved[i]);
+    m_hasSaved = true;
     try {
         PrivateFile::write(m_stateFile, QJsonDocument(state).toJson(QJsonDocument::Indented));
     } catch (const AppError&) {

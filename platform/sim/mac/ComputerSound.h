@@ -36,6 +36,8 @@ public:
     bool connect(const QString& server = {});
     bool isConnected() const;
     QString reason() const { return m_reason; }
+    // Whether this Mac's choices were ever saved (a new Mac has none).
+    bool hasSavedChoices() const { return m_hasSaved; }
     hostsound::SoundServer* soundServer() { return m_client.get(); }
 
     // The computer's inputs or outputs, as listed last.
@@ -75,7 +77,7 @@ private:
     QString cardOf(const QString& deviceName) const;
     void updateAdvice();
     void load();
-    void save() const;
+    void save();
 
     AudioServer& m_server;
     PhoneCallAudio& m_callAudio;
@@ -84,6 +86,7 @@ private:
     QString m_reason;
     QString m_backing[2];
     QString m_saved[2];
+    bool m_hasSaved = false;
     QString m_callerInput;
     QString m_callerOutput;
     std::shared_ptr<InputSource> m_callerVoice;
