@@ -19,8 +19,10 @@ double ClockBridge::steer(size_t localFrames)
     const double fill = double(m_endpoint->queuedFrames() + m_scratchFrames - m_scratchRead);
     const double alpha = std::min(1.0, double(localFrames) / m_localRateHz); // a one-second average
     m_averageFill += alpha * (fill - m_averageFill);
+    // Within the dead band the ratio stays put: an echo canceller behind the bridge sees a still delay.
     const double error = (m_averageFill - m_targetFrames) / m_targetFrames;
-    const double correction = std::clamp(kMaxCorrection * error, -kMaxCorrection, kMaxCorrection);
+    const double beyond = std::max(0.0, std::abs(error) - kDeadBand) * (error < 0 ? -1.0 : 1.0);
+    const double correction = std::clamp(kMaxCorrection * beyond, -kMaxCorrection, kMaxCorrection);
     m_queuedMs.store(fill * 1000.0 / m_endpointRateHz, std::memory_order_relaxed);
     m_correctionPpm.store(correction * 1e6, std::memory_order_relaxed);
     return correction;
@@ -69,6 +71,17 @@ void ClockBridge::pull(float* mono, size_t frames)
 // Real-time: no allocation, no lock.
 void ClockBridge::push(const float* mono, size_t frames)
 {
+    if (!m_primed && m_endpoint->queuedFrames() == 0) {
+        // The queue starts at its target, so the ratio has nothing to catch up.
+        std::fill(m_scratch.begin(), m_scratch.end(), 0.0f);
+        for (size_t left = size_t(m_targetFrames); left > 0;) {
+            const size_t written = m_endpoint->write(m_scratch.data(), std::min(left, kMaxBlockFrames));
+            if (written == 0)
+                break;
+            left -= written;
+        }
+        m_primed = true;
+    }
     const double correction = steer(frames);
     const double step = m_localRateHz / m_endpointRateHz * (1.0 + correction);
     size_t out = 0;
@@ -92,7 +105,6 @@ void ClockBridge::push(const float* mono, size_t frames)
         m_phase -= 1.0;
     }
     flush();
-    m_primed = m_primed || double(m_endpoint->queuedFrames()) >= m_targetFrames / 2;
 }
 
 } // namespace sim

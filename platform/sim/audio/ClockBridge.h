@@ -5,7 +5,8 @@
 // Two clocks never agree exactly (a few hundred parts per million apart), so a fixed-ratio conversion
 // would slowly fill or drain the queue between them: growing delay, then dropouts. The bridge converts
 // with linear interpolation at a ratio steered by the queue's depth (a proportional correction of at most
-// ±2000 ppm on a one-second average), which holds the depth near its target for as long as a call lasts.
+// ±1000 ppm on a one-second average, none within ±20 % of the target), which holds the depth near its
+// target for as long as a call lasts.
 //
 // Threads: made on the main thread; pull() or push() runs on this side's IO cycle only, the endpoint's
 // other side on the computer's sound thread. Real-time safe after construction; the statistics are atomics
@@ -22,7 +23,8 @@ namespace sim {
 
 class ClockBridge {
 public:
-    static constexpr double kMaxCorrection = 0.002;
+    static constexpr double kMaxCorrection = 0.001;
+    static constexpr double kDeadBand = 0.2;
     static constexpr size_t kMaxBlockFrames = 4096;
     static constexpr size_t kReadFrames = 64;
 

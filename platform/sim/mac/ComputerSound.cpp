@@ -1,11 +1,10 @@
 #include "platform/sim/mac/ComputerSound.h"
 
-#include "app/audio/engine/VoiceProcessor.h"
 #include "app/common/AppError.h"
 #include "app/common/PrivateFile.h"
 #include "platform/sim/audio/AudioClient.h"
 #include "platform/sim/audio/AudioServer.h"
-#include "platform/sim/audio/ClockBridge.h"
+#include "platform/sim/mac/PersonAtComputer.h"
 #include "platform/sim/mac/PhoneCallAudio.h"
 
 #include <QFile>
@@ -49,73 +48,6 @@ private:
 };
 
 const char* const kKeys[2] = {"microphone", "speakers"};
-constexpr size_t kScratchFrames = 8192;
-
-// The person's voice as the caller's: the computer's input brought onto the simulated server's clock,
-// with the echo of what they hear taken out when a processor is shared with their ear. render() runs in
-// the Phone app's IO cycle (the simulated server's IO thread).
-class PersonVoice final : public InputSource {
-public:
-    PersonVoice(std::shared_ptr<HostEndpoint> endpoint, std::shared_ptr<VoiceProcessor> processor)
-        : m_bridge(std::move(endpoint), AudioServer::kSampleRateHz), m_processor(std::move(processor)),
-          m_mono(kScratchFrames)
-    {
-    }
-    // Real-time: no allocation, no lock, no logging.
-    void render(float* out, uint32_t frames, uint32_t channels) override
-    {
-        while (frames > 0) {
-            const uint32_t n = std::min<uint32_t>(frames, kScratchFrames);
-            m_bridge.pull(m_mono.data(), n);
-            if (m_processor)
-                m_processor->capture(m_mono.data(), int(n));
-            for (uint32_t i = 0; i < n; ++i)
-                for (uint32_t c = 0; c < channels; ++c)
-                    out[i * channels + c] = m_mono[i];
-            out += size_t(n) * channels;
-            frames -= n;
-        }
-    }
-
-private:
-    ClockBridge m_bridge;
-    std::shared_ptr<VoiceProcessor> m_processor;
-    std::vector<float> m_mono;
-};
-
-// What the caller hears, played on the computer's output; the echo canceller's reference when shared.
-// heard() runs in the Phone app's IO cycle.
-class CallerEar final : public AudioClient::InputTap {
-public:
-    CallerEar(std::shared_ptr<HostEndpoint> endpoint, std::shared_ptr<VoiceProcessor> processor)
-        : m_bridge(std::move(endpoint), AudioServer::kSampleRateHz), m_processor(std::move(processor)),
-          m_mono(kScratchFrames)
-    {
-    }
-    // Real-time: no allocation, no lock, no logging.
-    void heard(const float* interleaved, size_t frames, unsigned channels) override
-    {
-        while (frames > 0) {
-            const size_t n = std::min(frames, kScratchFrames);
-            for (size_t i = 0; i < n; ++i) {
-                float sum = 0;
-                for (unsigned c = 0; c < channels; ++c)
-                    sum += interleaved[i * channels + c];
-                m_mono[i] = sum / float(channels);
-            }
-            if (m_processor)
-                m_processor->playback(m_mono.data(), int(n));
-            m_bridge.push(m_mono.data(), n);
-            interleaved += n * channels;
-            frames -= n;
-        }
-    }
-
-private:
-    ClockBridge m_bridge;
-    std::shared_ptr<VoiceProcessor> m_processor;
-    std::vector<float> m_mono;
-};
 
 } // namespace
 
@@ -259,26 +191,21 @@ bool ComputerSound::setCaller(const QString& input, const QString& output)
     // Heard on the same card it speaks into, the caller's voice would carry what it hears back.
     m_cancelsEcho =
         inputDevice && outputDevice && !inputDevice->card.empty() && inputDevice->card == outputDevice->card;
-    auto processor =
-        m_cancelsEcho ? std::make_shared<VoiceProcessor>(AudioServer::kSampleRateHz, false) : nullptr;
-    m_callerVoice.reset();
-    std::shared_ptr<AudioClient::InputTap> ear;
-    if (inputDevice) {
-        auto stream = m_client->open(Direction::Input, inputDevice->name, inputDevice->sampleRateHz,
-                                     inputDevice->channels);
-        m_callerVoice =
-            std::make_shared<PersonVoice>(std::make_shared<StreamEndpoint>(std::move(stream)), processor);
-    }
-    if (outputDevice) {
-        auto stream = m_client->open(Direction::Output, outputDevice->name, outputDevice->sampleRateHz,
-                                     outputDevice->channels);
-        ear = std::make_shared<CallerEar>(std::make_shared<StreamEndpoint>(std::move(stream)), processor);
-    }
+    std::shared_ptr<HostEndpoint> microphone, speaker;
+    if (inputDevice)
+        microphone = std::make_shared<StreamEndpoint>(m_client->open(
+            Direction::Input, inputDevice->name, inputDevice->sampleRateHz, inputDevice->channels));
+    if (outputDevice)
+        speaker = std::make_shared<StreamEndpoint>(m_client->open(
+            Direction::Output, outputDevice->name, outputDevice->sampleRateHz, outputDevice->channels));
+    const PersonAtComputer person = PersonAtComputer::make(microphone, speaker, m_cancelsEcho);
+    m_callerVoice = person.voice;
+    m_callerEar = person.ear;
     m_callerInput = inputDevice ? input : QString();
     m_callerOutput = outputDevice ? output : QString();
     if (m_callerVoice)
         m_callAudio.setCallerVoice(m_callerVoice);
-    m_callAudio.setCallerEar(std::move(ear));
+    m_callAudio.setCallerEar(m_callerEar);
     updateAdvice();
     emit changed();
     return true;

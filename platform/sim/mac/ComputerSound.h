@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/linux/sound/SoundServer.h"
+#include "platform/sim/audio/AudioClient.h"
 
 #include <QList>
 #include <QObject>
@@ -60,6 +61,8 @@ public:
     QString callerOutput() const { return m_callerOutput; }
     // The person's voice for the Phone app's caller while the caller is the person; null otherwise.
     std::shared_ptr<InputSource> callerVoice() const { return m_callerVoice; }
+    // What hears the call for the person while their output is chosen; null otherwise.
+    std::shared_ptr<AudioClient::InputTap> callerEar() const { return m_callerEar; }
     // The echo of what the caller hears is taken out of their voice (input and output on one card).
     bool cancelsCallerEcho() const { return m_cancelsEcho; }
     // One French line about the last move the no-howling rule made, or advice; empty when none.
@@ -90,6 +93,7 @@ private:
     QString m_callerInput;
     QString m_callerOutput;
     std::shared_ptr<InputSource> m_callerVoice;
+    std::shared_ptr<AudioClient::InputTap> m_callerEar;
     bool m_cancelsEcho = false;
     QString m_notice;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
