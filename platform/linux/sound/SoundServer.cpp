@@ -244,7 +244,8 @@ struct Stream::Callbacks {
         while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
             const size_t frames = bytes / frameBytes;
             // A hole (no data) is silence in the device's timeline.
-            if (self.m_ring.write(static_cast<const float*>(data), frames) < frames)
+            if (self.m_ring.write(static_cast<const float*>(data), frames) < frames &&
+                self.m_reading.exchange(false, std::memory_order_relaxed))
                 self.m_overruns.fetch_add(1, std::memory_order_relaxed);
             pa_stream_drop(stream);
         }
@@ -312,6 +313,18 @@ Stream::~Stream()
     pa_stream_set_overflow_callback(stream, nullptr, nullptr);
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
+}
+
+double Stream::serverLatencyMs() const
+{
+    if (m_stream == nullptr || state() != State::Ready)
+        return -1;
+    LoopLock lock(m_loop->mainloop);
+    pa_usec_t latency = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(static_cast<pa_stream*>(m_stream), &latency, &negative) < 0)
+        return -1;
+    return (negative ? -1.0 : 1.0) * double(latency) / 1000.0;
 }
 
 SoundServer::SoundServer() : m_loop(std::make_shared<Loop>()) {}
@@ -443,7 +456,8 @@ std::shared_ptr<Stream> SoundServer::open(Direction direction, const std::string
     std::memset(&attributes, 0xff, sizeof attributes); // (uint32_t)-1: the server's choice
     // The stream dies with its device, as a vanished Core Audio device stops its IO, rather than being
     // moved to another device behind our back.
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                         PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
     int status = 0;
     if (direction == Direction::Input) {
         attributes.fragsize = bytes;

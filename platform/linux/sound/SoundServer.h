@@ -58,14 +58,22 @@ public:
     size_t readableFrames() const { return m_ring.readableFrames(); }
     size_t writableFrames() const { return m_ring.writableFrames(); }
     // Capture, reader thread: up to `frames` interleaved frames; returns how many. Real-time safe.
-    size_t read(float* interleaved, size_t frames) { return m_ring.read(interleaved, frames); }
+    size_t read(float* interleaved, size_t frames)
+    {
+        m_reading.store(true, std::memory_order_relaxed);
+        return m_ring.read(interleaved, frames);
+    }
     // Playback, writer thread: queues up to `frames` frames; returns how many fit. Real-time safe.
     size_t write(const float* interleaved, size_t frames) { return m_ring.write(interleaved, frames); }
 
     // Playback: times the server found nothing to play once playing began. Capture: times captured
-    // audio found the ring (or the server's buffer) full and was lost.
+    // audio found the ring (or the server's buffer) full and was lost while someone was reading (a
+    // stream nobody reads yet loses its oldest news by design).
     uint64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
     uint64_t overruns() const { return m_overruns.load(std::memory_order_relaxed); }
+    // What the server holds between this stream and its device, as it reports it (milliseconds; -1 when
+    // unknown yet). Takes the loop's lock: never from an audio cycle.
+    double serverLatencyMs() const;
 
 private:
     friend class SoundServer;
@@ -82,6 +90,7 @@ private:
     void* m_stream = nullptr; // pa_stream*, touched under the loop's lock
     std::atomic<State> m_state{State::Connecting};
     std::atomic<bool> m_played{false};
+    std::atomic<bool> m_reading{false};
     std::atomic<uint64_t> m_underruns{0};
     std::atomic<uint64_t> m_overruns{0};
 };

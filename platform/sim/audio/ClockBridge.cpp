@@ -39,8 +39,18 @@ void ClockBridge::pull(float* mono, size_t frames)
             return;
         }
         m_primed = true;
-        m_averageFill = double(m_endpoint->queuedFrames());
     }
+    // A backlog (what arrived while nobody pulled, or during a stall) is dropped down to the target at
+    // once: the ratio would take minutes to work it off, and every millisecond of it is delay.
+    const size_t queued = m_endpoint->queuedFrames();
+    if (double(queued) > kBacklog * m_targetFrames) {
+        m_endpoint->read(nullptr, queued - size_t(m_targetFrames));
+        m_scratchRead = m_scratchFrames;
+        m_averageFill = m_targetFrames;
+        if (m_pulled)
+            m_dropouts.fetch_add(1, std::memory_order_relaxed);
+    }
+    m_pulled = true;
     const double step = m_endpointRateHz / m_localRateHz * (1.0 + correction);
     for (size_t i = 0; i < frames; ++i) {
         while (m_phase >= 1.0) {

@@ -25,6 +25,8 @@ class ClockBridge {
 public:
     static constexpr double kMaxCorrection = 0.001;
     static constexpr double kDeadBand = 0.2;
+    // A queue this many targets deep is a backlog, not drift.
+    static constexpr double kBacklog = 3;
     static constexpr size_t kMaxBlockFrames = 4096;
     static constexpr size_t kReadFrames = 64;
 
@@ -57,6 +59,7 @@ private:
     float m_previous = 0;
     float m_current = 0;
     bool m_primed = false;
+    bool m_pulled = false;
     std::vector<float> m_scratch; // endpoint frames, interleaved
     size_t m_scratchFrames = 0;
     size_t m_scratchRead = 0;

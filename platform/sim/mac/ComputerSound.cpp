@@ -192,15 +192,23 @@ bool ComputerSound::setCaller(const QString& input, const QString& output)
     m_cancelsEcho =
         inputDevice && outputDevice && !inputDevice->card.empty() && inputDevice->card == outputDevice->card;
     std::shared_ptr<HostEndpoint> microphone, speaker;
-    if (inputDevice)
-        microphone = std::make_shared<StreamEndpoint>(m_client->open(
-            Direction::Input, inputDevice->name, inputDevice->sampleRateHz, inputDevice->channels));
-    if (outputDevice)
-        speaker = std::make_shared<StreamEndpoint>(m_client->open(
-            Direction::Output, outputDevice->name, outputDevice->sampleRateHz, outputDevice->channels));
+    m_callerStreams[slot(Direction::Input)].reset();
+    m_callerStreams[slot(Direction::Output)].reset();
+    if (inputDevice) {
+        m_callerStreams[slot(Direction::Input)] = m_client->open(
+            Direction::Input, inputDevice->name, inputDevice->sampleRateHz, inputDevice->channels);
+        microphone = std::make_shared<StreamEndpoint>(m_callerStreams[slot(Direction::Input)]);
+    }
+    if (outputDevice) {
+        m_callerStreams[slot(Direction::Output)] = m_client->open(
+            Direction::Output, outputDevice->name, outputDevice->sampleRateHz, outputDevice->channels);
+        speaker = std::make_shared<StreamEndpoint>(m_callerStreams[slot(Direction::Output)]);
+    }
     const PersonAtComputer person = PersonAtComputer::make(microphone, speaker, m_cancelsEcho);
     m_callerVoice = person.voice;
     m_callerEar = person.ear;
+    m_callerBridges[slot(Direction::Input)] = person.voiceBridge;
+    m_callerBridges[slot(Direction::Output)] = person.earBridge;
     m_callerInput = inputDevice ? input : QString();
     m_callerOutput = outputDevice ? output : QString();
     if (m_callerVoice)
@@ -209,6 +217,15 @@ bool ComputerSound::setCaller(const QString& input, const QString& output)
     updateAdvice();
     emit changed();
     return true;
+}
+
+double ComputerSound::callerDelayMs(Direction direction) const
+{
+    const auto& bridge = m_callerBridges[slot(direction)];
+    const auto& stream = m_callerStreams[slot(direction)];
+    if (!bridge || !stream)
+        return -1;
+    return bridge->queuedMs() + std::max(0.0, stream->serverLatencyMs());
 }
 
 QString ComputerSound::cardOf(const QString& deviceName) const

@@ -2,6 +2,7 @@
 
 #include "platform/linux/sound/SoundServer.h"
 #include "platform/sim/audio/AudioClient.h"
+#include "platform/sim/audio/ClockBridge.h"
 
 #include <QList>
 #include <QObject>
@@ -63,6 +64,14 @@ public:
     std::shared_ptr<InputSource> callerVoice() const { return m_callerVoice; }
     // What hears the call for the person while their output is chosen; null otherwise.
     std::shared_ptr<AudioClient::InputTap> callerEar() const { return m_callerEar; }
+    // The delay the computer's side adds to the caller's voice (Input) or to what they hear (Output):
+    // the clock bridge's queue and what the sound server holds, in milliseconds; -1 when not in use.
+    double callerDelayMs(hostsound::Direction direction) const;
+    // The sound server stream of that direction while the caller is the person (null otherwise).
+    std::shared_ptr<const hostsound::Stream> callerStream(hostsound::Direction direction) const
+    {
+        return m_callerStreams[direction == hostsound::Direction::Input ? 0 : 1];
+    }
     // The echo of what the caller hears is taken out of their voice (input and output on one card).
     bool cancelsCallerEcho() const { return m_cancelsEcho; }
     // One French line about the last move the no-howling rule made, or advice; empty when none.
@@ -94,6 +103,8 @@ private:
     QString m_callerOutput;
     std::shared_ptr<InputSource> m_callerVoice;
     std::shared_ptr<AudioClient::InputTap> m_callerEar;
+    std::shared_ptr<const ClockBridge> m_callerBridges[2];
+    std::shared_ptr<hostsound::Stream> m_callerStreams[2];
     bool m_cancelsEcho = false;
     QString m_notice;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

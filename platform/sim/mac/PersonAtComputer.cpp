@@ -11,6 +11,9 @@ namespace sim {
 namespace {
 
 constexpr size_t kScratchFrames = 8192;
+// The server takes what is played in small requests, so the queue before it can be shallower than the
+// one after a capture, which arrives in whole fragments (about 20 ms).
+constexpr double kEarQueueMs = 15;
 
 // The person's voice as the caller's: the computer's input brought onto the simulated server's clock,
 // with the echo of what they hear taken out when a processor is shared with their ear. render() runs in
@@ -18,16 +21,17 @@ constexpr size_t kScratchFrames = 8192;
 class PersonVoice final : public InputSource {
 public:
     PersonVoice(std::shared_ptr<HostEndpoint> endpoint, std::shared_ptr<VoiceProcessor> processor)
-        : m_bridge(std::move(endpoint), AudioServer::kSampleRateHz), m_processor(std::move(processor)),
-          m_mono(kScratchFrames)
+        : m_bridge(std::make_shared<ClockBridge>(std::move(endpoint), AudioServer::kSampleRateHz)),
+          m_processor(std::move(processor)), m_mono(kScratchFrames)
     {
     }
+    std::shared_ptr<const ClockBridge> bridge() const { return m_bridge; }
     // Real-time: no allocation, no lock, no logging.
     void render(float* out, uint32_t frames, uint32_t channels) override
     {
         while (frames > 0) {
             const uint32_t n = std::min<uint32_t>(frames, kScratchFrames);
-            m_bridge.pull(m_mono.data(), n);
+            m_bridge->pull(m_mono.data(), n);
             if (m_processor)
                 m_processor->capture(m_mono.data(), int(n));
             for (uint32_t i = 0; i < n; ++i)
@@ -39,7 +43,7 @@ public:
     }
 
 private:
-    ClockBridge m_bridge;
+    std::shared_ptr<ClockBridge> m_bridge;
     std::shared_ptr<VoiceProcessor> m_processor;
     std::vector<float> m_mono;
 };
@@ -49,10 +53,12 @@ private:
 class CallerEar final : public AudioClient::InputTap {
 public:
     CallerEar(std::shared_ptr<HostEndpoint> endpoint, std::shared_ptr<VoiceProcessor> processor)
-        : m_bridge(std::move(endpoint), AudioServer::kSampleRateHz), m_processor(std::move(processor)),
-          m_mono(kScratchFrames)
+        : m_bridge(
+              std::make_shared<ClockBridge>(std::move(endpoint), AudioServer::kSampleRateHz, kEarQueueMs)),
+          m_processor(std::move(processor)), m_mono(kScratchFrames)
     {
     }
+    std::shared_ptr<const ClockBridge> bridge() const { return m_bridge; }
     // Real-time: no allocation, no lock, no logging.
     void heard(const float* interleaved, size_t frames, unsigned channels) override
     {
@@ -66,14 +72,14 @@ public:
             }
             if (m_processor)
                 m_processor->playback(m_mono.data(), int(n));
-            m_bridge.push(m_mono.data(), n);
+            m_bridge->push(m_mono.data(), n);
             interleaved += n * channels;
             frames -= n;
         }
     }
 
 private:
-    ClockBridge m_bridge;
+    std::shared_ptr<ClockBridge> m_bridge;
     std::shared_ptr<VoiceProcessor> m_processor;
     std::vector<float> m_mono;
 };
@@ -88,10 +94,16 @@ PersonAtComputer PersonAtComputer::make(std::shared_ptr<HostEndpoint> microphone
                          ? std::make_shared<VoiceProcessor>(AudioServer::kSampleRateHz, false)
                          : nullptr;
     PersonAtComputer person;
-    if (microphone)
-        person.voice = std::make_shared<PersonVoice>(std::move(microphone), processor);
-    if (speaker)
-        person.ear = std::make_shared<CallerEar>(std::move(speaker), processor);
+    if (microphone) {
+        auto voice = std::make_shared<PersonVoice>(std::move(microphone), processor);
+        person.voiceBridge = voice->bridge();
+        person.voice = std::move(voice);
+    }
+    if (speaker) {
+        auto ear = std::make_shared<CallerEar>(std::move(speaker), processor);
+        person.earBridge = ear->bridge();
+        person.ear = std::move(ear);
+    }
     return person;
 }
 

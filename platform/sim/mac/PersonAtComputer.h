@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/sim/audio/AudioClient.h"
+#include "platform/sim/audio/ClockBridge.h"
 #include "platform/sim/audio/HostEndpoint.h"
 #include "platform/sim/audio/InputSource.h"
 
@@ -19,6 +20,9 @@ namespace sim {
 struct PersonAtComputer {
     std::shared_ptr<InputSource> voice;         // null without a microphone
     std::shared_ptr<AudioClient::InputTap> ear; // null without an output
+    // The bridges' queues, for the delay each direction adds (null with the direction).
+    std::shared_ptr<const ClockBridge> voiceBridge;
+    std::shared_ptr<const ClockBridge> earBridge;
 
     static PersonAtComputer make(std::shared_ptr<HostEndpoint> microphone,
                                  std::shared_ptr<HostEndpoint> speaker, bool cancelEcho);
