@@ -1,6 +1,7 @@
 // A whole call with the person at the computer as the caller, through a private sound server: a French
 // recording spoken into the server's microphone is what the AI receives, the AI's voice comes out of the
-// caller's output, and the output unplugged mid-call leaves the call running and saved.
+// caller's output, and the output unplugged, then the server gone, mid-call leave the call running and
+// saved.
 
 #include "platform/sim/audio/InputSource.h"
 #include "tests/model/StandInModelTest.h"
@@ -106,7 +107,7 @@ protected:
 
 } // namespace
 
-TEST_F(HostSoundCallTest, ThePersonsVoiceReachesTheAIAndTheAIIsHeardOnTheirOutputUntilItIsUnplugged)
+TEST_F(HostSoundCallTest, ThePersonsVoiceReachesTheAIAndTheAIIsHeardOnTheirOutputUntilTheSoundGoes)
 {
     PrivateSoundServer server;
     REQUIRE_SOUND_SERVER(server);
@@ -153,6 +154,12 @@ TEST_F(HostSoundCallTest, ThePersonsVoiceReachesTheAIAndTheAIIsHeardOnTheirOutpu
     monitor.reset();
     runInRealTime(1.5);
     EXPECT_TRUE(model->busy()) << "an unplugged output does not end the call";
+    // Then the sound server itself goes: the caller falls silent, the call still goes on.
+    feed.reset();
+    server.kill();
+    runInRealTime(1.5);
+    EXPECT_FALSE(sound.isConnected());
+    EXPECT_TRUE(model->busy()) << "a dead sound server does not end the call";
     model->hangUp();
     ASSERT_TRUE(waitFor([&] { return model->finalizingRecordings().isEmpty(); }));
     ASSERT_EQ(model->records().size(), 1);

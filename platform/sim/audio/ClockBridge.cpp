@@ -31,6 +31,11 @@ double ClockBridge::steer(size_t localFrames)
 // Real-time: no allocation, no lock.
 void ClockBridge::pull(float* mono, size_t frames)
 {
+    // A device gone is silence, not a dropout a minute.
+    if (!m_endpoint->isAlive()) {
+        std::fill(mono, mono + frames, 0.0f);
+        return;
+    }
     const double correction = steer(frames);
     if (!m_primed) {
         // Wait for a target's worth, so that the queue starts where it is meant to stay.
@@ -81,6 +86,8 @@ void ClockBridge::pull(float* mono, size_t frames)
 // Real-time: no allocation, no lock.
 void ClockBridge::push(const float* mono, size_t frames)
 {
+    if (!m_endpoint->isAlive())
+        return;
     if (!m_primed && m_endpoint->queuedFrames() == 0) {
         // The queue starts at its target, so the ratio has nothing to catch up.
         std::fill(m_scratch.begin(), m_scratch.end(), 0.0f);

@@ -515,8 +515,12 @@ void SimulatorWindow::refreshComputerSound()
     m_computerSoundNotice->setVisible(!sound.notice().isEmpty());
 
     QString state;
-    if (!sound.isConnected())
+    if (!sound.reason().isEmpty())
         state = QStringLiteral("Aucun serveur de son sur cet ordinateur : le Mac garde ses sons simulés.");
+    else if (sound.soundServer() && !sound.isConnected())
+        state =
+            QStringLiteral("Le serveur de son ne répond plus : les périphériques de l’ordinateur sont hors "
+                           "service.");
     else if (!sound.isBackingAlive(hostsound::Direction::Input) ||
              !sound.isBackingAlive(hostsound::Direction::Output))
         state = QStringLiteral(
