@@ -39,13 +39,19 @@ bool DemoEnvironment::start(QString* error)
     }
     m_defaults = std::make_unique<UserDefaults>(AppPaths::preferencesFile());
     const QString package = packagePath();
-    Platform platform{
-        m_mac->hardware(),     m_mac->accessibility(),
-        m_mac->workspace(),    m_mac->microphone(),
-        m_mac->clock(),        m_mac->scheduler(),
-        *m_defaults,           m_clipboard,
-        m_savePanel,           m_revealer,
-        ProbeTiming::system(), QFileInfo(package).isFile() ? std::optional<QString>(package) : std::nullopt};
+    Platform platform{m_mac->hardware(),
+                      m_mac->accessibility(),
+                      m_mac->workspace(),
+                      m_mac->microphone(),
+                      m_mac->clock(),
+                      m_mac->scheduler(),
+                      *m_defaults,
+                      m_clipboard,
+                      m_savePanel,
+                      m_revealer,
+                      ProbeTiming::system(),
+                      QFileInfo(package).isFile() ? std::optional<QString>(package) : std::nullopt,
+                      &m_mac->notifications()};
     m_model = std::make_unique<AppModel>(platform);
     return true;
 }

@@ -79,12 +79,19 @@ struct Scene {
             QCoreApplication::processEvents();
         };
         timing.uptimeSeconds = [this] { return mac.clock().uptimeSeconds(); };
-        return Platform{mac.hardware(),  mac.accessibility(),
-                        mac.workspace(), mac.microphone(),
-                        mac.clock(),     mac.scheduler(),
-                        defaults,        clipboard,
-                        savePanel,       revealer,
-                        timing,          package};
+        return Platform{mac.hardware(),
+                        mac.accessibility(),
+                        mac.workspace(),
+                        mac.microphone(),
+                        mac.clock(),
+                        mac.scheduler(),
+                        defaults,
+                        clipboard,
+                        savePanel,
+                        revealer,
+                        timing,
+                        package,
+                        &mac.notifications()};
     }
 
     DataHomeOverride home;

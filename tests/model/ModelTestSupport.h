@@ -70,12 +70,19 @@ protected:
             QCoreApplication::processEvents();
         };
         timing.uptimeSeconds = [this] { return mac.clock().uptimeSeconds(); };
-        return Platform{mac.hardware(),  mac.accessibility(),
-                        mac.workspace(), mac.microphone(),
-                        mac.clock(),     mac.scheduler(),
-                        defaults,        clipboard,
-                        savePanel,       revealer,
-                        timing,          std::nullopt};
+        return Platform{mac.hardware(),
+                        mac.accessibility(),
+                        mac.workspace(),
+                        mac.microphone(),
+                        mac.clock(),
+                        mac.scheduler(),
+                        defaults,
+                        clipboard,
+                        savePanel,
+                        revealer,
+                        timing,
+                        std::nullopt,
+                        &mac.notifications()};
     }
     std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(platform()); }
 };

@@ -71,7 +71,8 @@ int runMacDesktop(int argc, char** argv)
                             savePanel,
                             revealer,
                             ProbeTiming::system(),
-                            bundledDriverPackage()};
+                            bundledDriverPackage(),
+                            &services.notifications()};
     AppModel model(platform);
 
     MainWindow window(model, nullptr);
