@@ -180,6 +180,13 @@ void populate(Scene& scene, AppModel& model, const std::optional<QString>& packa
     leak.followUpStatus = FollowUp::kInProgress;
     leak.usage = usage(5230, 2140, 0.31);
     leak.responseLatency = ResponseLatency{2, 850, 1100};
+    FollowUpDraft leakDraft;
+    leakDraft.address = QStringLiteral("12 rue des Tilleuls, appartement 4");
+    leakDraft.request = QStringLiteral("Fuite sous l’évier depuis ce matin, à faire constater et réparer.");
+    leakDraft.urgent = true;
+    leakDraft.urgencyReason = QStringLiteral("Fuite d’eau en cours dans le logement");
+    leakDraft.dossier = QStringLiteral("Résidence Les Tilleuls");
+    leak.followUpDraft = leakDraft;
     CallRecord rent =
         record(now - 26 * 3600, QStringLiteral("07 98 76 54 32"), QStringLiteral("Appel"),
                {{kOrlea, QStringLiteral("Bonjour, Agence Martin Gestion, Orlea à votre écoute.")},
@@ -194,6 +201,12 @@ void populate(Scene& scene, AppModel& model, const std::optional<QString>& packa
                 {kOrlea, QStringLiteral("Je transmets votre demande de visite au gestionnaire.")}});
     visit.note = QStringLiteral("Rappeler pour fixer une visite.");
     visit.followUpStatus = FollowUp::kToDo;
+    FollowUpDraft visitDraft;
+    visitDraft.request = QStringLiteral("Demande de visite de l’appartement libre du 3e étage.");
+    visitDraft.urgencyReason = QStringLiteral("Simple demande de visite");
+    visitDraft.dossier = QStringLiteral("Visites");
+    visitDraft.decision = FollowUpDraft::Decision::Ignored;
+    visit.followUpDraft = visitDraft;
     CallRecord trial = record(now - 72 * 3600, QStringLiteral("Essai sur le Mac"), QStringLiteral("Essai"),
                               {{kOrlea, QStringLiteral("Bonjour, je vous écoute.")},
                                {kCaller, QStringLiteral("Ceci est un essai de la voix.")}});
@@ -291,6 +304,21 @@ bool shoot(const QString& state, const QString& dataHome, const QString& folder,
     }
     model.setPage(QStringLiteral("Le standard"));
     settle();
+    if (state == QStringLiteral("populated")) {
+        // Right after an urgent call that no notification could announce.
+        const CallRecord& last = model.records().first();
+        model.setCurrent(std::nullopt);
+        model.setBusy(false);
+        model.setStatus(QStringLiteral("À l’écoute des appels"));
+        model.setDetail(QStringLiteral("La conversation est conservée sur ce Mac."));
+        model.setLastCall(last.id);
+        model.setUrgentBanner(last.id);
+        settle();
+        save(window.grab(), QStringLiteral("apres-appel"));
+        model.setUrgentBanner(std::nullopt);
+        model.setLastCall(std::nullopt);
+        settle();
+    }
 
     for (const SheetShot& sheet : sheets()) {
         QDialog* dialog = sheet.create(model, &window);

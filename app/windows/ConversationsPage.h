@@ -8,6 +8,7 @@
 #include <optional>
 
 class AppModel;
+class FollowUpDraftView;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -32,6 +33,7 @@ public:
     QPlainTextEdit* noteEditor() const { return m_note; }
     QPushButton* saveNoteButton() const { return m_saveNote; }
     RecordingView* recordingView() const { return m_recording; }
+    FollowUpDraftView* draftView() const { return m_draft; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +55,7 @@ private:
     QComboBox* m_picker = nullptr;
     QList<QUuid> m_pickerIds;
     QStringList m_pickerLabels;
+    FollowUpDraftView* m_draft = nullptr;
     TranscriptView* m_transcript = nullptr;
     std::optional<QUuid> m_transcriptRecord;
     QList<TranscriptLine> m_transcriptLines;

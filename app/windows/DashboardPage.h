@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppModel;
+class FollowUpDraftView;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -30,6 +31,7 @@ private:
     QWidget* buildChecklist();
     void showDemonstration();
     void refreshStatusCard();
+    void refreshLastCallDraft();
 
     AppModel& m_model;
     QPushButton* m_defineAgent = nullptr;
@@ -58,6 +60,7 @@ private:
     QLabel* m_responsiveness = nullptr;
     QPushButton* m_hangUp = nullptr;
     TranscriptView* m_transcript = nullptr;
+    FollowUpDraftView* m_lastCallDraft = nullptr;
 
     QLabel* m_keyTick = nullptr;
     QLabel* m_micTick = nullptr;

@@ -5,6 +5,7 @@
 #include "app/ui/RecordingView.h"
 #include "app/windows/DossierAssignment.h"
 #include "app/windows/DossierTableModel.h"
+#include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
 
@@ -97,9 +98,9 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(true);
     header->setMinimumSectionSize(60);
-    // Sized for an 8-character reference, a short date, a French mobile number and "Non communiqué";
-    // the excerpt takes what is left.
-    const int widths[] = {86, 118, 146, 144, 100, 80};
+    // Sized for an 8-character reference (with the urgent mark), a short date, a French mobile number and
+    // "Non communiqué"; the excerpt takes what is left.
+    const int widths[] = {106, 118, 146, 144, 100, 80};
     for (int column = 0; column < DossierTableModel::Transcript; ++column)
         header->resizeSection(column, widths[column]);
     header->setSortIndicator(DossierTableModel::columnOf(m_draft.sortOrder.column),
@@ -240,6 +241,9 @@ QWidget* DossiersPage::buildDetail()
     top->addLayout(picker);
     top->setAlignment(picker, Qt::AlignTop);
     layout->addLayout(top);
+
+    m_followUpDraft = new FollowUpDraftView(m_model, FollowUpDraftView::Decision::Offered, card);
+    layout->addWidget(m_followUpDraft);
 
     m_transcript = new TranscriptView(kNoSpeech, card);
     m_transcript->setObjectName(QStringLiteral("dossierTranscript"));
@@ -399,6 +403,8 @@ void DossiersPage::showDetail(const CallRecord& record, const QList<CallRecord>&
         const QSignalBlocker blocker(m_followUp);
         m_followUp->setCurrentIndex(int(FollowUp::states().indexOf(record.statusLabel())));
     }
+    m_followUpDraft->showRecord(record,
+                                m_model.lastCall() == record.id ? m_model.followUpDraftStatus() : QString());
     if (!sameCall || m_shown->transcript != record.transcript)
         m_transcript->setLines(record.transcript);
 

@@ -9,6 +9,7 @@
 class AppModel;
 class DossierAssignment;
 class DossierTableModel;
+class FollowUpDraftView;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -46,6 +47,7 @@ public:
     QComboBox* followUpPicker() const { return m_followUp; }
     DossierAssignment* assignment() const { return m_assignment; }
     RecordingView* recordingView() const { return m_recording; }
+    FollowUpDraftView* draftView() const { return m_followUpDraft; }
 
 private:
     QWidget* buildEmptyState();
@@ -79,6 +81,7 @@ private:
     QLabel* m_detailCaption = nullptr;
     QLabel* m_responsiveness = nullptr;
     QComboBox* m_followUp = nullptr;
+    FollowUpDraftView* m_followUpDraft = nullptr;
     TranscriptView* m_transcript = nullptr;
     QLabel* m_copyStatus = nullptr;
     RecordingView* m_recording = nullptr;
