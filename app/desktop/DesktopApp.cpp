@@ -11,6 +11,10 @@
 #include "platform/sim/mac/Mac.h"
 #include "platform/sim/window/SimulatorWindow.h"
 
+#if ORLEA_LINUX_NOTIFICATIONS
+#include "platform/linux/FreedesktopNotifications.h"
+#endif
+
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
@@ -59,6 +63,10 @@ int runDesktop(int argc, char** argv)
     Theme::apply(application);
     DemoEnvironment::locateSourceFolder();
 
+#if ORLEA_LINUX_NOTIFICATIONS
+    // Declared first, so it outlives the simulated Mac that shows its notifications through it.
+    linuxdesktop::FreedesktopNotifications desktopNotifications;
+#endif
     DemoEnvironment environment;
     QString error;
     if (!environment.start(&error)) {
@@ -67,6 +75,11 @@ int runDesktop(int argc, char** argv)
     }
     // The person at the Simulateur plays the Installer.
     environment.mac().setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    // The Simulateur's user lets Orlea notify; what is shown goes to the desktop as well.
+    environment.mac().notificationCenter().setPromptAnswer(sim::UserAnswer::Grant);
+#if ORLEA_LINUX_NOTIFICATIONS
+    environment.mac().notificationCenter().setHost(&desktopNotifications);
+#endif
 
     MainWindow window(environment.model(), nullptr);
     sim::SimulatorWindow simulator(environment.mac(), nullptr);
