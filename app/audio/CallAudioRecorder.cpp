@@ -1,6 +1,7 @@
 #include "app/audio/CallAudioRecorder.h"
 
 #include "app/common/Clock.h"
+#include "app/common/FileSystem.h"
 #include "app/common/PrivateFile.h"
 
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -41,8 +43,9 @@ AppError readError(const QString& path, const char* reason)
 }
 
 // A new file readable by its owner only from the first instant, opened as a sound file on its
-// descriptor. A leftover of an earlier run at the same path is replaced.
-SNDFILE* createPrivateSoundFile(const QString& path, int format)
+// descriptor. A leftover of an earlier run at the same path is replaced. With `keptFd` the descriptor
+// stays open after sf_close, for the caller to flush and close.
+SNDFILE* createPrivateSoundFile(const QString& path, int format, int* keptFd = nullptr)
 {
     const QByteArray name = native(path);
     int fd =
@@ -62,13 +65,15 @@ SNDFILE* createPrivateSoundFile(const QString& path, int format)
     info.samplerate = int(CallAudioRecorder::kSampleRateHz);
     info.channels = 1;
     info.format = format;
-    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
+    SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, keptFd ? SF_FALSE : SF_TRUE);
     if (!file) {
         const AppError error = writeError(path, sf_strerror(nullptr));
         ::close(fd);
         ::unlink(name.constData());
         throw error;
     }
+    if (keptFd)
+        *keptFd = fd;
     return file;
 }
 
@@ -195,12 +200,15 @@ CallAudioRecorder::Result CallAudioRecorder::State::mix()
     std::array<sf_count_t, 2> readerLengths{0, 0};
     QString partial;
     SNDFILE* output = nullptr;
+    int outputFd = -1;
     auto fail = [&](const AppError& error) -> Result {
         for (SNDFILE* reader : readers)
             if (reader)
                 sf_close(reader);
         if (output)
             sf_close(output);
+        if (outputFd >= 0)
+            ::close(outputFd);
         if (!partial.isEmpty())
             ::unlink(native(partial).constData());
         ::unlink(native(url).constData());
@@ -228,9 +236,10 @@ CallAudioRecorder::Result CallAudioRecorder::State::mix()
 
     // The final file is written under a private temporary name and renamed into place whole.
     const QFileInfo info(url);
-    partial = info.absolutePath() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".partial");
+    partial = info.absolutePath() + QStringLiteral("/.") + info.fileName() +
+              QLatin1String(FileSystem::kTemporarySuffix);
     try {
-        output = createPrivateSoundFile(partial, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        output = createPrivateSoundFile(partial, SF_FORMAT_WAV | SF_FORMAT_PCM_16, &outputFd);
     } catch (const AppError& error) {
         partial.clear();
         return fail(error);
@@ -263,8 +272,16 @@ CallAudioRecorder::Result CallAudioRecorder::State::mix()
     output = nullptr;
     if (closeStatus != 0)
         return fail(writeError(url, sf_error_number(closeStatus)));
-    if (::rename(native(partial).constData(), native(url).constData()) != 0)
-        return fail(fileError(errno, FileOperation::Write, url));
+    // Flushed and renamed whole, as every file the program keeps.
+    const int fd = std::exchange(outputFd, -1);
+    try {
+        // A folder that would not flush leaves the recording in place: keeping it is worth more
+        // than a report about its durability.
+        [[maybe_unused]] const bool flushed = PrivateFile::replace(fd, partial, url);
+    } catch (const AppError& error) {
+        partial.clear(); // already removed
+        return fail(error);
+    }
     partial.clear();
     for (const QString& path : temporary)
         ::unlink(native(path).constData());

@@ -36,7 +36,7 @@ QString fileErrorDescription(int errnoValue, FileOperation operation, const QStr
     case ENOENT:
         return QStringLiteral("%1 est introuvable.").arg(object.left(1).toUpper() + object.mid(1));
     case ENOTDIR:
-        return QStringLiteral("Un élément du chemin de %1 n’est pas un dossier.").arg(object);
+        return QStringLiteral("Un élément du chemin vers %1 n’est pas un dossier.").arg(object);
     case EISDIR:
         return QStringLiteral("%1 est un dossier.").arg(name);
     case EEXIST:

@@ -1,6 +1,9 @@
 #include "app/common/UserDefaults.h"
 
-#include <QIODevice>
+#include "app/common/AppError.h"
+#include "app/common/PrivateFile.h"
+
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -25,6 +28,8 @@ QJsonValue toJson(const QVariant& value)
         return value.toDouble();
     case QMetaType::QStringList:
         return QJsonArray::fromStringList(value.toStringList());
+    case QMetaType::QVariantList:
+        return QJsonArray::fromVariantList(value.toList());
     default:
         return value.toString();
     }
@@ -41,51 +46,49 @@ QVariant fromJson(const QJsonValue& value)
     return value.toVariant();
 }
 
-bool readJson(QIODevice& device, QSettings::SettingsMap& map)
+QVariantMap readJson(const QByteArray& bytes)
 {
-    const QByteArray bytes = device.readAll();
-    if (bytes.trimmed().isEmpty())
-        return true;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    QVariantMap map;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
     if (!document.isObject())
-        return false;
+        return map;
     const QJsonObject object = document.object();
     for (auto it = object.begin(); it != object.end(); ++it) {
         const QVariant value = fromJson(it.value());
         if (value.isValid())
             map.insert(it.key(), value);
     }
-    return true;
+    return map;
 }
 
-bool writeJson(QIODevice& device, const QSettings::SettingsMap& map)
+QByteArray writeJson(const QVariantMap& map)
 {
     QJsonObject object;
     for (auto it = map.begin(); it != map.end(); ++it)
         object.insert(it.key(), toJson(it.value()));
-    return device.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) >= 0;
-}
-
-QSettings::Format jsonFormat()
-{
-    static const QSettings::Format format =
-        QSettings::registerFormat(QStringLiteral("json"), readJson, writeJson);
-    return format;
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
 } // namespace
 
-UserDefaults::UserDefaults(const QString& filePath)
-    : m_settings(std::make_unique<QSettings>(filePath, jsonFormat()))
+UserDefaults::UserDefaults(const QString& filePath) : m_path(filePath)
 {
+    try {
+        if (const auto bytes = PrivateFile::read(m_path))
+            m_values = readJson(*bytes);
+    } catch (const AppError& error) {
+        qWarning("%s", qUtf8Printable(error.message()));
+    }
 }
 
-UserDefaults::~UserDefaults() = default;
+UserDefaults::~UserDefaults()
+{
+    sync();
+}
 
 std::optional<QString> UserDefaults::string(const char* key) const
 {
-    const QVariant value = m_settings->value(QLatin1String(key));
+    const QVariant value = m_values.value(QLatin1String(key));
     if (value.typeId() != QMetaType::QString)
         return std::nullopt;
     return value.toString();
@@ -98,7 +101,7 @@ QString UserDefaults::string(const char* key, const QString& fallback) const
 
 std::optional<bool> UserDefaults::boolean(const char* key) const
 {
-    const QVariant value = m_settings->value(QLatin1String(key));
+    const QVariant value = m_values.value(QLatin1String(key));
     if (value.typeId() != QMetaType::Bool)
         return std::nullopt;
     return value.toBool();
@@ -106,7 +109,7 @@ std::optional<bool> UserDefaults::boolean(const char* key) const
 
 std::optional<QByteArray> UserDefaults::data(const char* key) const
 {
-    const QVariant value = m_settings->value(QLatin1String(key));
+    const QVariant value = m_values.value(QLatin1String(key));
     if (value.typeId() != QMetaType::QByteArray)
         return std::nullopt;
     return value.toByteArray();
@@ -114,30 +117,65 @@ std::optional<QByteArray> UserDefaults::data(const char* key) const
 
 bool UserDefaults::contains(const char* key) const
 {
-    return m_settings->contains(QLatin1String(key));
+    return m_values.contains(QLatin1String(key));
 }
 
 void UserDefaults::setString(const char* key, const QString& value)
 {
-    m_settings->setValue(QLatin1String(key), value);
+    set(key, value);
 }
 
 void UserDefaults::setBool(const char* key, bool value)
 {
-    m_settings->setValue(QLatin1String(key), value);
+    set(key, value);
 }
 
 void UserDefaults::setData(const char* key, const QByteArray& value)
 {
-    m_settings->setValue(QLatin1String(key), value);
+    set(key, value);
 }
 
 void UserDefaults::remove(const char* key)
 {
-    m_settings->remove(QLatin1String(key));
+    if (m_values.remove(QLatin1String(key)) > 0)
+        scheduleWrite();
+}
+
+void UserDefaults::set(const char* key, const QVariant& value)
+{
+    QVariant& slot = m_values[QLatin1String(key)];
+    if (slot.typeId() == value.typeId() && slot == value)
+        return;
+    slot = value;
+    scheduleWrite();
+}
+
+void UserDefaults::scheduleWrite()
+{
+    m_dirty = true;
+    if (m_writeScheduled)
+        return;
+    m_writeScheduled = true;
+    // Six settings saved together make one write, not six.
+    QMetaObject::invokeMethod(
+        m_context.get(),
+        [this] {
+            m_writeScheduled = false;
+            sync();
+        },
+        Qt::QueuedConnection);
 }
 
 void UserDefaults::sync()
 {
-    m_settings->sync();
+    if (!m_dirty)
+        return;
+    m_dirty = false;
+    // User defaults fail quietly on the Mac too; the values stay in memory for this run.
+    try {
+        PrivateFile::ensureFolder(QFileInfo(m_path).absolutePath());
+        PrivateFile::write(m_path, writeJson(m_values));
+    } catch (const AppError& error) {
+        qWarning("%s", qUtf8Printable(error.message()));
+    }
 }

@@ -1,6 +1,7 @@
 #include "app/desktop/DemoEnvironment.h"
 
 #include "app/common/AppPaths.h"
+#include "app/common/PrivateFile.h"
 #include "app/desktop/DemoStandIn.h"
 #include "app/model/AppModel.h"
 #include "platform/sim/mac/Mac.h"
@@ -21,6 +22,15 @@ DemoEnvironment::~DemoEnvironment()
 
 bool DemoEnvironment::start(QString* error)
 {
+    InstanceLock::Outcome outcome = InstanceLock::acquire(AppPaths::dataFolder());
+    if (!outcome.lock) {
+        if (error)
+            *error = outcome.refusal;
+        return false;
+    }
+    m_lock.emplace(std::move(*outcome.lock));
+    PrivateFile::removeInterruptedSaves();
+
     m_mac = std::make_unique<sim::Mac>(sim::Mac::defaultStateFolder(), sim::MacClock::RealTime);
     const QString external = qEnvironmentVariable("ORLEA_REALTIME_URL");
     if (external.isEmpty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/common/InstanceLock.h"
 #include "app/common/UserDefaults.h"
 #include "app/ui/DesktopServices.h"
 
@@ -24,7 +25,9 @@ public:
     DemoEnvironment(const DemoEnvironment&) = delete;
     DemoEnvironment& operator=(const DemoEnvironment&) = delete;
 
-    // Builds the Mac, the AI and the model; false with the French reason in `error`.
+    // Takes the data folder for this process (another Orlea on it is a refusal), clears what a crash
+    // left of an interrupted save, then builds the Mac, the AI and the model; false with the French
+    // reason in `error`.
     bool start(QString* error);
 
     sim::Mac& mac() { return *m_mac; }
@@ -42,6 +45,7 @@ public:
     static void locateSourceFolder();
 
 private:
+    std::optional<InstanceLock> m_lock; // first in, last out: held until the model has saved
     std::unique_ptr<sim::Mac> m_mac;
     std::unique_ptr<DemoStandIn> m_standIn;
     std::unique_ptr<UserDefaults> m_defaults;

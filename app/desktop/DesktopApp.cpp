@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
+#include "app/common/AppError.h"
+#include "app/common/AppPaths.h"
+#include "app/common/Clock.h"
 #include "app/desktop/DemoEnvironment.h"
 #include "app/desktop/HeadlessDemo.h"
 #include "app/desktop/QuitGuard.h"
 #include "app/model/AppModel.h"
+#include "app/records/HistoryFixture.h"
 #include "app/windows/MainWindow.h"
 #include "app/windows/Theme.h"
 #include "platform/sim/mac/Mac.h"
@@ -18,6 +22,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
+#include <QMessageBox>
 #include <QScreen>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +41,48 @@ void printError(const QString& message)
     std::fflush(stderr);
 }
 
+// The window is often started from a desktop launcher, where nobody reads the terminal: the reason it
+// cannot start is also shown in a small dialog. Without a screen (offscreen, minimal) nobody could close
+// it, so only the terminal hears of it there.
+void reportStartFailure(const QString& message)
+{
+    printError(message);
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        return;
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Orlea"), message, QMessageBox::NoButton);
+    box.addButton(QStringLiteral("Quitter"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+// The Simulateur beside the window when the screen allows, narrowed down to its smallest size if need be
+// and with the window moved to the screen's left edge; otherwise as far right as the screen allows, so
+// that it covers as little of the window as possible.
+void placeSimulator(QWidget& window, QWidget& simulator)
+{
+    const QRect available = window.screen() ? window.screen()->availableGeometry() : QRect();
+    if (!available.isValid())
+        return;
+    constexpr int kGapPx = 16;
+    const QRect frame = window.frameGeometry();
+    const int smallest = std::max(simulator.minimumSizeHint().width(), simulator.minimumWidth());
+    const int roomBeside = available.right() - frame.right() - kGapPx;
+    const int roomFromLeftEdge = available.width() - frame.width() - kGapPx;
+    if (roomBeside >= smallest || roomFromLeftEdge >= smallest) {
+        int windowRight = frame.right();
+        if (roomBeside < smallest) {
+            window.move(available.left(), window.y()); // a top level moves by its frame
+            windowRight = available.left() + frame.width() - 1;
+        }
+        const int width = std::min(simulator.width(), available.right() - windowRight - kGapPx);
+        simulator.resize(std::max(width, smallest), simulator.height());
+        simulator.move(windowRight + 1 + kGapPx, frame.top());
+        return;
+    }
+    simulator.move(std::max(available.left(), available.right() + 1 - simulator.frameGeometry().width()),
+                   frame.top());
+}
+
 // The headless demonstration works on a fresh Mac of its own unless told where to keep its data: a
 // user's real data is never touched.
 bool chooseDemoDataHome()
@@ -49,9 +96,39 @@ bool chooseDemoDataHome()
     return true;
 }
 
+// A fresh data folder of its own holding `count` generated calls, so that a history of years can be
+// tried without touching anyone's data; false with the French reason.
+bool prepareHistoryFixture(int count, QString* error)
+{
+    QByteArray folder = QFile::encodeName(QDir::tempPath() + QStringLiteral("/orlea-historique-XXXXXX"));
+    if (!::mkdtemp(folder.data())) {
+        *error = QStringLiteral("Impossible de créer le dossier de l’historique d’exemple dans ") +
+                 QDir::tempPath() + QStringLiteral(".");
+        return false;
+    }
+    qputenv("ORLEA_DATA_HOME", folder);
+    const QLocale locale;
+    std::printf("%s\n", (QStringLiteral("Historique d’exemple : %1 %2 dans ")
+                             .arg(locale.toString(count),
+                                  count < 2 ? QStringLiteral("appel") : QStringLiteral("appels")) +
+                         AppPaths::applicationSupport())
+                            .toUtf8()
+                            .constData());
+    std::fflush(stdout);
+    try {
+        HistoryFixture::write(HistoryFixture::generate(
+            count, secondsSinceReferenceDate(QDateTime::currentDateTimeUtc()) - 3600, 1));
+    } catch (const AppError& failure) {
+        *error = QStringLiteral("L’historique d’exemple n’a pas pu être écrit : ") +
+                 failure.localizedDescription();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int runDesktop(int argc, char** argv)
+int runDesktop(int argc, char** argv, const DesktopOptions& options)
 {
     // The recording player needs the FFmpeg media backend; it must be chosen before any media object.
     setDefault("QT_MEDIA_BACKEND", "ffmpeg");
@@ -62,6 +139,13 @@ int runDesktop(int argc, char** argv)
     QApplication::setQuitOnLastWindowClosed(false);
     Theme::apply(application);
     DemoEnvironment::locateSourceFolder();
+    if (options.historyFixture) {
+        QString error;
+        if (!prepareHistoryFixture(*options.historyFixture, &error)) {
+            reportStartFailure(error);
+            return 1;
+        }
+    }
 
 #if ORLEA_LINUX_NOTIFICATIONS
     // Declared first, so it outlives the simulated Mac that shows its notifications through it.
@@ -70,7 +154,7 @@ int runDesktop(int argc, char** argv)
     DemoEnvironment environment;
     QString error;
     if (!environment.start(&error)) {
-        printError(error);
+        reportStartFailure(error);
         return 1;
     }
     // The person at the Simulateur plays the Installer.
@@ -89,20 +173,12 @@ int runDesktop(int argc, char** argv)
     guard.guardWindow(&window);
 
     window.show();
-    // The Simulateur stands beside the window, or as far right as the screen allows, so that it covers
-    // as little of the window as possible.
-    const QRect available = window.screen() ? window.screen()->availableGeometry() : QRect();
-    const QRect frame = window.frameGeometry();
-    if (available.isValid()) {
-        const int width = simulator.sizeHint().width();
-        const int left = std::max(available.left(), std::min(frame.right() + 16, available.right() - width));
-        simulator.move(left, frame.top());
-    }
+    placeSimulator(window, simulator);
     simulator.show();
     return application.exec();
 }
 
-int runHeadlessDemo(int argc, char** argv)
+int runHeadlessDemo(int argc, char** argv, const DesktopOptions& options)
 {
     setDefault("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
@@ -110,7 +186,13 @@ int runHeadlessDemo(int argc, char** argv)
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     QApplication::setQuitOnLastWindowClosed(false);
     DemoEnvironment::locateSourceFolder();
-    if (!chooseDemoDataHome()) {
+    if (options.historyFixture) {
+        QString error;
+        if (!prepareHistoryFixture(*options.historyFixture, &error)) {
+            printError(error);
+            return 1;
+        }
+    } else if (!chooseDemoDataHome()) {
         printError(QStringLiteral("Impossible de créer le dossier de la démonstration dans ") +
                    QDir::tempPath() + QStringLiteral("."));
         return 1;

@@ -64,6 +64,19 @@ QString shortTime(const QDateTime& date)
     return QLocale().toString(date.toLocalTime().time(), QLocale::ShortFormat);
 }
 
+// The first save of a run checks every record's transcript file: with years of calls that is seconds
+// of work at the end of the first call. It is done ahead instead, a few records at a time between
+// events, once the window has appeared.
+void prepareHistoryAhead(QPointer<AppModel> model, Scheduler& scheduler, double delaySeconds)
+{
+    constexpr qsizetype kRecordsPerStep = 50;
+    constexpr double kStepSeconds = 0.02;
+    scheduler.after(delaySeconds, [model, &scheduler] {
+        if (model && model->history().prepareSave(kRecordsPerStep))
+            prepareHistoryAhead(model, scheduler, kStepSeconds);
+    });
+}
+
 } // namespace
 
 AppModel::AppModel(const Platform& platform, QObject* parent)
@@ -112,6 +125,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
     wireRealtime();
 
     QPointer<AppModel> self(this);
+    prepareHistoryAhead(self, m_scheduler, 1.0);
     m_timer = m_scheduler.every(kTickSeconds, [self] {
         if (self)
             self->tick();
@@ -203,6 +217,16 @@ void AppModel::setRecordingEnabled(bool enabled)
     if (enabled == m_recordingEnabled)
         return;
     m_recordingEnabled = enabled;
+    markChanged();
+}
+
+void AppModel::setArmed(bool armed)
+{
+    if (!armed)
+        m_ringSince.reset();
+    if (armed == m_armed)
+        return;
+    m_armed = armed;
     markChanged();
 }
 
@@ -552,6 +576,8 @@ AppModel::Validated AppModel::validate(bool phoneMode)
         modelName.chop(1);
     if (modelName.isEmpty())
         throw AppError(QStringLiteral("Le modèle IA doit être renseigné."));
+    if (const auto refusal = RealtimeClient::endpointRefusal(m_realtime->endpointURL(m_model)))
+        throw AppError(*refusal);
     return Validated{*input, *output, *key};
 }
 
@@ -571,13 +597,20 @@ void AppModel::verifyAI(bool armAfter)
             QStringLiteral("Aucune clé n’est enregistrée. Saisissez votre clé existante dans Connexions."));
         return;
     }
+    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
+    // The key never leaves for an address that would expose it.
+    if (const auto refusal = RealtimeClient::endpointRefusal(probe->endpointURL(m_model))) {
+        setAiVerified(false);
+        setAiStatus(*refusal);
+        setError(*refusal);
+        return;
+    }
     setCheckingAI(true);
     setAiVerified(false);
     setAiStatus(QStringLiteral("Vérification de la connexion…"));
     m_connectionTimeout.cancel();
     if (m_connectionProbe)
         m_connectionProbe->close();
-    auto probe = std::make_shared<RealtimeClient>(configuredEndpoint(m_defaults));
     m_connectionProbe = probe;
     const RealtimeClient* identity = probe.get();
     QPointer<AppModel> self(this);

@@ -144,7 +144,6 @@ public:
     ORLEA_PUBLISHED(QString, detail,
                     setDetail) = QStringLiteral("Votre ligne iPhone. Votre assistant sur le Mac.");
     ORLEA_PUBLISHED(std::optional<QString>, error, setError);
-    ORLEA_PUBLISHED(bool, armed, setArmed) = false;
     ORLEA_PUBLISHED(bool, busy, setBusy) = false;
     ORLEA_PUBLISHED(bool, connected, setConnected) = false;
     ORLEA_PUBLISHED(bool, keyPresent, setKeyPresent) = false;
@@ -208,8 +207,15 @@ public:
     void setInterventionMicUID(const QString& uid);
     void setInterventionOutputUID(const QString& uid);
     void setRecordingEnabled(bool enabled);
+    bool armed() const { return m_armed; }
+    // Listening stops: a call seen ringing is forgotten, so listening again waits for a new 3-second
+    // confirmation rather than answering that call at once.
+    void setArmed(bool armed);
 
     const QList<CallRecord>& records() const { return m_history.records(); }
+    // Moves only when `records` changes, unlike `changed()`, which every live-call line also emits: views
+    // of the history compare it before working anything out again.
+    quint64 recordsRevision() const { return m_history.revision(); }
     bool historyReadFailed() const { return m_history.historyReadFailed(); }
     const QUuid& generation() const { return m_generation; }
     bool phoneSession() const { return m_phoneSession; }
@@ -359,6 +365,8 @@ private:
     void hangUpEndedCall(bool answeredCall, bool managerOnLine);
     void openPrivacyPage(const char* url);
     void runNativeAudioPreparation();
+    // After the Phone app's audio menu was driven: Orlea comes back in front of it.
+    void returnToFront();
     void runConfiguration();
     // Polls every 100 ms while `working` holds, then runs `next`; gives up when the model is gone.
     void waitWhile(std::function<bool()> working, std::function<void()> next);
@@ -400,6 +408,7 @@ private:
     QString m_interventionMicUID;
     QString m_interventionOutputUID;
     bool m_recordingEnabled = true;
+    bool m_armed = false;
 
     std::unique_ptr<AudioBridge> m_audio;
     std::unique_ptr<RealtimeClient> m_realtime;

@@ -113,6 +113,7 @@ void AppModel::runNativeAudioPreparation()
         setError(message);
         setNativeAudioStatus(QStringLiteral("Configuration à vérifier"));
         setPreparingAudio(false);
+        returnToFront();
     };
     setNativeAudioStatus(QStringLiteral("Test local des circuits audio…"));
     try {
@@ -142,6 +143,7 @@ void AppModel::runNativeAudioPreparation()
             QStringLiteral("Son configuré · les deux circuits transmettent le signal de test"));
         self->event(QStringLiteral("Liaison Orlea configurée dans Téléphone"));
         self->setPreparingAudio(false);
+        self->returnToFront();
     });
 }
 
@@ -165,7 +167,17 @@ void AppModel::resetPhoneAudio()
             self->setNativeAudioStatus(QStringLiteral("Téléphone utilise le son système"));
         }
         self->setPreparingAudio(false);
+        self->returnToFront();
     });
+}
+
+void AppModel::returnToFront()
+{
+    // Since macOS 14 this is a request the system may decline while the Phone app keeps the front: the
+    // result is on our window all the same, so the user is only told where to look.
+    if (!m_workspace.activateSelf())
+        event(QStringLiteral(
+            "Téléphone est resté au premier plan : revenez dans Orlea pour voir le résultat."));
 }
 
 const QStringList AppModel::kSetupStepTitles = {

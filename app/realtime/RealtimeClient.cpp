@@ -1,6 +1,7 @@
 #include "app/realtime/RealtimeClient.h"
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QNetworkRequest>
@@ -109,6 +110,24 @@ QUrl RealtimeClient::endpointURL(const QString& model) const
     return url;
 }
 
+std::optional<QString> RealtimeClient::endpointRefusal(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    const QString host = url.host();
+    if (url.isValid() && !host.isEmpty()) {
+        if (scheme == QLatin1String("wss"))
+            return std::nullopt;
+        const QHostAddress address(host);
+        if (scheme == QLatin1String("ws") &&
+            (address.isLoopback() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0))
+            return std::nullopt;
+    }
+    return QStringLiteral("L’adresse du service IA « %1 » est refusée : la clé n’est envoyée qu’en wss://, "
+                          "ou en ws:// vers ce Mac (127.0.0.1, localhost). Corrigez le réglage "
+                          "« realtimeURL » ou ORLEA_REALTIME_URL.")
+        .arg(url.toDisplayString(QUrl::RemoveUserInfo | QUrl::RemoveQuery));
+}
+
 QJsonObject RealtimeClient::sessionConfiguration(const QString& model, const QString& voice,
                                                  const QString& instructions)
 {
@@ -144,8 +163,19 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
         return;
 
     const QUrl url = endpointURL(model);
-    if (!url.isValid())
+    if (const std::optional<QString> refusal = endpointRefusal(url)) {
+        // Nothing is opened; the refusal arrives like any connection failure, on a later turn.
+        const quint64 generation = m_generation;
+        QMetaObject::invokeMethod(
+            &m_context,
+            [this, generation, message = *refusal] {
+                if (generation == m_generation)
+                    report({QStringLiteral("connection"), QStringLiteral("endpoint_refused"), QString(),
+                            QString(), message});
+            },
+            Qt::QueuedConnection);
         return;
+    }
     QNetworkRequest request(url);
     request.setTransferTimeout(kConnectTimeoutMs);
     request.setRawHeader("Authorization", "Bearer " + key.toUtf8());

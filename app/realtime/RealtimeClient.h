@@ -54,6 +54,9 @@ public:
     void setEndpoint(std::optional<QUrl> endpoint) { m_endpoint = std::move(endpoint); }
     // The URL `connect` opens for `model`: endpoint plus the query item "model".
     QUrl endpointURL(const QString& model) const;
+    // Why the key may not be sent to `url`, in French; nullopt when it may. Only wss:// leaves the
+    // machine: ws:// is allowed to the loopback alone (a stand-in, a local proxy).
+    static std::optional<QString> endpointRefusal(const QUrl& url);
 
     void connect(const QString& key, const QString& model, const QString& voice, const QString& instructions);
     // Sends one chunk of PCM16 mono 24 kHz audio when the session is ready; drops it otherwise.

@@ -64,8 +64,13 @@ bool isReservedName(const QString& name)
 
 QStringList folderFilterEntries(const QList<CallRecord>& records)
 {
+    return folderFilterEntries(folders(records));
+}
+
+QStringList folderFilterEntries(const QStringList& folders)
+{
     QStringList entries{kAllFolders, kUnfiled, kUrgent};
-    for (const QString& name : folders(records)) {
+    for (const QString& name : folders) {
         if (!isReservedName(name))
             entries.append(name);
     }
@@ -77,16 +82,22 @@ QStringList statusFilterEntries()
     return QStringList{kAllStates} + FollowUp::states();
 }
 
-QString searchText(const CallRecord& record)
+QStringList searchParts(const CallRecord& record)
 {
     QStringList parts{record.reference(), record.caller,        record.phoneLabel(),
                       record.kind,        record.folderLabel(), record.note};
+    parts.reserve(parts.size() + record.transcript.size());
     for (const TranscriptLine& line : record.transcript)
         parts.append(line.text);
-    return parts.join(QLatin1Char(' '));
+    return parts;
 }
 
-bool passes(const CallRecord& record, const Filter& filter)
+QString searchText(const CallRecord& record)
+{
+    return searchParts(record).join(QLatin1Char(' '));
+}
+
+bool passesFolderAndStatus(const CallRecord& record, const Filter& filter)
 {
     if (filter.folder == kUnfiled) {
         if (record.dossier)
@@ -98,7 +109,12 @@ bool passes(const CallRecord& record, const Filter& filter)
         if (record.dossier != filter.folder)
             return false;
     }
-    if (filter.status != kAllStates && record.statusLabel() != filter.status)
+    return filter.status == kAllStates || record.statusLabel() == filter.status;
+}
+
+bool passes(const CallRecord& record, const Filter& filter)
+{
+    if (!passesFolderAndStatus(record, filter))
         return false;
     if (filter.search.isEmpty())
         return true;

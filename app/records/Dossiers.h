@@ -28,6 +28,8 @@ QStringList existing(const QList<CallRecord>& records);
 // "Tous les dossiers", "Appels non classés", "Urgents", then `folders` (a dossier named like an entry
 // before it is not listed twice).
 QStringList folderFilterEntries(const QList<CallRecord>& records);
+// The same from the `folders` already worked out.
+QStringList folderFilterEntries(const QStringList& folders);
 // "Tous les états", then the three follow-up states.
 QStringList statusFilterEntries();
 
@@ -35,10 +37,15 @@ struct Filter {
     QString search; // used as typed: never trimmed
     QString folder = kAllFolders;
     QString status = kAllStates;
+    bool operator==(const Filter&) const = default;
 };
 
 // Reference, caller, number label, kind, dossier label, note and every line's text, joined by one space.
 QString searchText(const CallRecord& record);
+// The same texts, before they are joined.
+QStringList searchParts(const CallRecord& record);
+// The dossier and follow-up tests, which come before the search test.
+bool passesFolderAndStatus(const CallRecord& record, const Filter& filter);
 bool passes(const CallRecord& record, const Filter& filter);
 
 enum class SortColumn { Reference, Date, Caller, Number, Folder, Status };

@@ -83,6 +83,10 @@ void appendUsage(QByteArray& out, const ConversationUsage& usage)
     appendInteger(out, usage.pendingResponses);
     out += ",\"model\":";
     appendString(out, usage.model);
+    if (usage.pendingSummaries > 0) {
+        out += ",\"pendingSummaries\":";
+        appendInteger(out, usage.pendingSummaries);
+    }
     out += '}';
 }
 
@@ -446,6 +450,15 @@ QByteArray encode(const QList<CallRecord>& records)
     }
     out += ']';
     return out;
+}
+
+std::optional<CallRecord> decodeRecord(const QByteArray& object)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(object, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return readRecord(document.object());
 }
 
 std::optional<QList<CallRecord>> decode(const QByteArray& bytes)

@@ -18,6 +18,17 @@ QByteArray encode(const QList<CallRecord>& records);
 // The records, or nullopt when the document is not an array of well-formed records: one missing
 // required key or one value of the wrong type makes the whole file unreadable.
 std::optional<QList<CallRecord>> decode(const QByteArray& bytes);
+// One record object, read as `decode` reads each element.
+std::optional<CallRecord> decodeRecord(const QByteArray& object);
+
+// What `decode` reads, together with the bytes of each record whose object in the file is already in
+// the form `appendRecord` writes (empty for the others), so that saving again need not encode it.
+// Much faster than `decode` on a file this program wrote.
+struct Decoded {
+    QList<CallRecord> records;
+    QList<QByteArray> json; // parallel to records
+};
+std::optional<Decoded> decodeKeepingJson(const QByteArray& bytes);
 
 // Appends `text` as a JSON string literal in UTF-8. Lone surrogates become U+FFFD so the output is
 // always valid UTF-8.

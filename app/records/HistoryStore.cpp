@@ -48,7 +48,7 @@ qsizetype HistoryStore::indexOf(const QUuid& id) const
 
 void HistoryStore::changed(qsizetype index)
 {
-    m_cache[size_t(index)] = Cache{};
+    m_cache[size_t(index)] = Cache{{}, {}, ++m_revision};
 }
 
 void HistoryStore::load()
@@ -57,10 +57,11 @@ void HistoryStore::load()
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
         return; // first start: nothing to show, nothing to say
-    std::optional<QList<CallRecord>> records;
+    std::optional<HistoryCodec::Decoded> records;
+    std::optional<QByteArray> bytes;
     try {
-        if (const auto bytes = PrivateFile::read(path))
-            records = HistoryCodec::decode(*bytes);
+        if ((bytes = PrivateFile::read(path)))
+            records = HistoryCodec::decodeKeepingJson(*bytes);
         else
             return;
     } catch (const AppError&) {
@@ -72,8 +73,15 @@ void HistoryStore::load()
         report(kUnreadableMessage);
         return;
     }
-    m_records = std::move(*records);
-    m_cache.assign(size_t(m_records.size()), Cache{});
+    m_records = std::move(records->records);
+    m_cache.assign(size_t(m_records.size()), Cache{{}, {}, ++m_revision});
+    // Records read in the form the encoder writes keep their bytes: the first save copies them.
+    for (qsizetype i = 0; i < m_records.size(); ++i)
+        m_cache[size_t(i)].json = std::move(records->json[i]);
+    // The file's bytes become the buffer that saves fill: already in memory, they spare the first save
+    // touching tens of megabytes for the first time. The room for the calls to come is only mapped.
+    m_encoded = std::move(*bytes);
+    m_encoded.reserve(m_encoded.size() + m_encoded.size() / 8);
 }
 
 const QByteArray& HistoryStore::encodedHistory()
@@ -87,9 +95,10 @@ const QByteArray& HistoryStore::encodedHistory()
     }
     // The buffer keeps its pages from one save to the next: refilling it is a copy, not a fresh
     // allocation whose every page faults in.
-    if (m_encoded.capacity() < total)
-        m_encoded.reserve(total + total / 8);
-    m_encoded.resize(total - (m_records.isEmpty() ? 0 : 1));
+    const qsizetype size = total - (m_records.isEmpty() ? 0 : 1);
+    if (m_encoded.capacity() < size)
+        m_encoded.reserve(size + size / 8);
+    m_encoded.resize(size);
     char* p = m_encoded.data();
     *p++ = '[';
     for (qsizetype i = 0; i < m_records.size(); ++i) {
@@ -146,6 +155,23 @@ void HistoryStore::refreshTranscripts()
     }
 }
 
+bool HistoryStore::prepareSave(qsizetype count)
+{
+    if (m_historyReadFailed)
+        return false;
+    // Counted from the end: calls arrive at the top and leave the oldest where they are.
+    for (; count > 0 && m_preparedFromEnd < m_records.size(); --count, ++m_preparedFromEnd) {
+        const qsizetype index = m_records.size() - 1 - m_preparedFromEnd;
+        Cache& cache = m_cache[size_t(index)];
+        if (!cache.documentDigest.isEmpty())
+            continue;
+        const QByteArray content = m_records[index].transcriptDocument().toUtf8();
+        cache.documentDigest = TranscriptFiles::digest(content);
+        m_files.verify(m_records[index].id, content, cache.documentDigest);
+    }
+    return m_preparedFromEnd < m_records.size();
+}
+
 QString HistoryStore::writeTranscriptFile(const CallRecord& record)
 {
     m_files.ensureFolder();
@@ -156,7 +182,7 @@ QString HistoryStore::writeTranscriptFile(const CallRecord& record)
 void HistoryStore::insert(CallRecord record)
 {
     m_records.prepend(std::move(record));
-    m_cache.insert(m_cache.begin(), Cache{});
+    m_cache.insert(m_cache.begin(), Cache{{}, {}, ++m_revision});
     saveHistory();
 }
 

@@ -27,6 +27,10 @@ public:
     const QList<CallRecord>& records() const { return m_records; }
     // The first record with that id, or nullptr.
     const CallRecord* find(const QUuid& id) const;
+    // Moves on every change of the list (load, insert, update): views compare it to what they last
+    // showed. Each record carries the revision of its own last change.
+    quint64 revision() const { return m_revision; }
+    quint64 revisionOf(qsizetype index) const { return m_cache[size_t(index)].revision; }
     // True once the history file was found present but unreadable or undecodable at load: nothing is
     // written for the rest of the run.
     bool historyReadFailed() const { return m_historyReadFailed; }
@@ -37,6 +41,10 @@ public:
 
     // Writes the history file, then refreshes the transcript files. Returns true when both succeeded.
     bool saveHistory();
+    // Does ahead, for at most `count` more records, what the first save of a run would do for each
+    // record of a long history: its transcript's digest and the check of its transcript file. Writes
+    // nothing. Returns true while records are left, so that it can be called between events.
+    bool prepareSave(qsizetype count);
 
     // A finished conversation: inserted at the top, then saved.
     void insert(CallRecord record);
@@ -76,6 +84,7 @@ private:
     struct Cache {
         QByteArray json;           // the record's JSON object, empty when stale
         QByteArray documentDigest; // digest of its transcript document, empty when stale
+        quint64 revision = 0;      // the store's revision when the record last changed
     };
     void report(const QString& message) const;
     void changed(qsizetype index);
@@ -87,6 +96,8 @@ private:
     QList<CallRecord> m_records;
     std::vector<Cache> m_cache; // parallel to m_records
     QByteArray m_encoded;
+    quint64 m_revision = 0;
+    qsizetype m_preparedFromEnd = 0; // records at the end of the list prepareSave has been through
     bool m_historyReadFailed = false;
     TranscriptFiles m_files;
 };

@@ -28,8 +28,10 @@ std::optional<QString> LocalKeyStore::read() const
     const auto bytes = PrivateFile::read(keyFile());
     if (!bytes)
         return std::nullopt;
-    // Keep a leading byte-order mark too: the text comes back exactly as it is in the file.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    // Keep a leading byte-order mark too: the text comes back exactly as it is in the file. Stateless:
+    // a file that ends inside a character does not decode, rather than giving a shorter key.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::ConvertInitialBom | QStringDecoder::Flag::Stateless);
     QString text = decoder(*bytes);
     if (decoder.hasError())
         throw AppError(

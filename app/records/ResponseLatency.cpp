@@ -38,9 +38,12 @@ QString ResponseLatency::secondsText(double seconds)
 QString ResponseLatency::label() const
 {
     QString text = QStringLiteral("Réactivité : médiane ") + secondsText(medianMs / 1000.0);
-    if (turns >= 2)
+    // Below ten answers the 90th percentile is the slowest one: say so rather than "9 sur 10".
+    if (turns >= 10)
         text += QStringLiteral(" · 9 réponses sur 10 en ") + secondsText(p90Ms / 1000.0) +
                 QStringLiteral(" ou moins");
+    else if (turns >= 2)
+        text += QStringLiteral(" · la plus lente en ") + secondsText(p90Ms / 1000.0);
     text += turns == 1 ? QStringLiteral(" · 1 réponse mesurée")
                        : QStringLiteral(" · %1 réponses mesurées").arg(turns);
     return text;

@@ -16,7 +16,7 @@ struct ResponseLatency {
     // count), 90th percentile by nearest rank (the ⌈0.9 n⌉-th smallest).
     static std::optional<ResponseLatency> summarize(const QList<double>& seconds);
 
-    // "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées"
+    // "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 12 réponses mesurées"
     QString label() const;
     // The live line during a call: "Réactivité : 0,9 s" for the last answer, then " · médiane 1,1 s"
     // once there are two; empty before the first answer.

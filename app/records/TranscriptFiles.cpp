@@ -108,3 +108,25 @@ QString TranscriptFiles::write(const QUuid& recordId, const QByteArray& content,
         m_known.remove(recordId);
     return path;
 }
+
+void TranscriptFiles::verify(const QUuid& recordId, const QByteArray& content, const QByteArray& digest)
+{
+    if (m_folderFd < 0)
+        m_folderFd = ::open(QFile::encodeName(folder()).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const QByteArray name = fileName(recordId);
+    Identity before;
+    mode_t mode = 0;
+    if (!identityOf(m_folderFd, name, before, mode) || before.size != content.size())
+        return;
+    std::optional<QByteArray> existing;
+    try {
+        existing = PrivateFile::read(filePath(recordId));
+    } catch (const AppError&) {
+        return;
+    }
+    Identity after;
+    // A file changed while it was read is left to the save.
+    if (!existing || *existing != content || !identityOf(m_folderFd, name, after, mode) || !(after == before))
+        return;
+    m_known.insert(recordId, Known{after, digest, name});
+}

@@ -35,6 +35,11 @@ public:
     // mode 0600 in every case. The folder must exist. Returns the path. Throws AppError.
     QString write(const QUuid& recordId, const QByteArray& content, const QByteArray& digest);
 
+    // Reads the file and, when it holds exactly `content`, remembers it as if this run had written it,
+    // so that the next save finds it current from its metadata alone. Writes nothing, creates nothing,
+    // never throws: any doubt leaves the file to the next save.
+    void verify(const QUuid& recordId, const QByteArray& content, const QByteArray& digest);
+
 private:
     struct Identity {
         dev_t device = 0;

@@ -62,6 +62,17 @@ LevelMeter::LevelMeter(const QString& name, QWidget* parent)
     m_value->setText(levelText(m_level));
 }
 
+int LevelMeter::nameWidth() const
+{
+    return m_name->minimumWidth();
+}
+
+void LevelMeter::setNameWidth(int widthPx)
+{
+    // Never narrower than the name itself.
+    m_name->setFixedWidth(std::max(widthPx, m_name->sizeHint().width()));
+}
+
 void LevelMeter::setLevel(double level)
 {
     // A NaN or negative peak can only come from a fault upstream; show it as silence.

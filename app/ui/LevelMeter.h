@@ -15,6 +15,10 @@ public:
 
     explicit LevelMeter(const QString& name, QWidget* parent = nullptr);
 
+    // The name column: bars of meters stacked in different places start at the same x when they share it.
+    int nameWidth() const;
+    void setNameWidth(int widthPx);
+
     void setLevel(double level);
     double level() const { return m_level; }
     bool isHot() const { return m_level >= kHotLevel; }

@@ -26,11 +26,9 @@ MicrophoneLevelView::MicrophoneLevelView(QWidget* parent)
     m_caption->setWordWrap(true);
     m_caption->setStyleSheet(QStringLiteral("color: #6b7280;"));
     // The two bars start at the same place even when one name is longer than the usual column.
-    auto* rawName = m_raw->findChild<QLabel*>(QStringLiteral("levelName"));
-    auto* convertedName = m_converted->findChild<QLabel*>(QStringLiteral("levelName"));
-    const int nameWidth = std::max(rawName->minimumWidth(), convertedName->minimumWidth());
-    rawName->setFixedWidth(nameWidth);
-    convertedName->setFixedWidth(nameWidth);
+    const int nameWidth = std::max(m_raw->nameWidth(), m_converted->nameWidth());
+    m_raw->setNameWidth(nameWidth);
+    m_converted->setNameWidth(nameWidth);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);

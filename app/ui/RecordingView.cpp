@@ -4,10 +4,13 @@
 #include "app/ui/Icons.h"
 #include "app/ui/RecordingPlayback.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QMediaPlayer>
 #include <QProgressBar>
 #include <QVBoxLayout>
+#include <sndfile.h>
 
 const QString RecordingView::kFinalizingText = QStringLiteral("Préparation de l’enregistrement…");
 const QString RecordingView::kNoRecordingText = QStringLiteral(
@@ -15,6 +18,8 @@ const QString RecordingView::kNoRecordingText = QStringLiteral(
 const QString RecordingView::kErrorPrefix = QStringLiteral("Enregistrement indisponible :");
 const QString RecordingView::kMissingFileText =
     QStringLiteral("Le fichier audio n’est plus présent sur ce Mac.");
+const QString RecordingView::kUnreadableText =
+    QStringLiteral("Le fichier audio de cet appel est endommagé : il ne peut pas être lu.");
 const QString RecordingView::kHeading = QStringLiteral("Enregistrement vocal");
 const QString RecordingView::kExportTitle = QStringLiteral("Exporter l’audio");
 
@@ -30,10 +35,34 @@ RecordingView::RecordingView(QWidget* parent)
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->addWidget(m_pages);
-    connect(m_playback, &RecordingPlayback::playerChanged, this,
-            [this] { m_controls->setPlayer(m_playback->player()); });
-    m_pages->setCurrentWidget(m_messagePage);
+    connect(m_playback, &RecordingPlayback::playerChanged, this, [this] {
+        QMediaPlayer* player = m_playback->player();
+        m_controls->setPlayer(player);
+        if (!player)
+            return;
+        connect(player, &QMediaPlayer::errorOccurred, this, [this, player] {
+            if (player == m_playback->player())
+                playerFailed();
+        });
+        connect(player, &QMediaPlayer::mediaStatusChanged, this,
+                [this, player](QMediaPlayer::MediaStatus status) {
+                    if (status == QMediaPlayer::InvalidMedia && player == m_playback->player())
+                        playerFailed();
+                });
+    });
+    showPage(m_messagePage);
     m_message->setText(kNoRecordingText);
+}
+
+void RecordingView::showPage(QWidget* page)
+{
+    // A stack is as tall as its tallest page: the pages not shown must not hold room under a one-line
+    // message.
+    for (QWidget* each : {m_finalizingPage, m_messagePage, m_playerPage})
+        each->setSizePolicy(QSizePolicy::Preferred,
+                            each == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+    m_pages->setCurrentWidget(page);
+    m_pages->updateGeometry();
 }
 
 QWidget* RecordingView::buildFinalizingPage()
@@ -90,6 +119,8 @@ QWidget* RecordingView::buildPlayerPage()
     heading->setFont(bold);
     m_exportButton = new QPushButton(kExportTitle, page);
     m_exportButton->setObjectName(QStringLiteral("exportRecording"));
+    // Drawn like the window's other secondary buttons (the application style sheet keys on the role).
+    m_exportButton->setProperty("role", QStringLiteral("secondary"));
     header->addWidget(icon);
     header->addWidget(heading, 1);
     header->addWidget(m_exportButton);
@@ -114,7 +145,25 @@ RecordingView::State RecordingView::stateFor(const CallRecord& record, bool fina
     // The path was resolved by the caller, but the file may have gone since.
     if (!recordingPath || !QFileInfo(*recordingPath).isFile())
         return State::MissingFile;
+    // A header that does not open (a file cut short, overwritten, not a sound) is said so at once,
+    // rather than left to a player that may only stay silent.
+    SF_INFO info{};
+    SNDFILE* sound = sf_open(QFile::encodeName(*recordingPath).constData(), SFM_READ, &info);
+    if (!sound)
+        return State::Unreadable;
+    sf_close(sound);
     return State::Player;
+}
+
+void RecordingView::playerFailed()
+{
+    if (m_state != State::Player)
+        return;
+    m_state = State::Unreadable;
+    m_message->setText(kUnreadableText);
+    showPage(m_messagePage);
+    // Released on a later turn: this runs inside the player's own signal.
+    m_playback->load(std::nullopt);
 }
 
 void RecordingView::setRecord(const CallRecord& record, bool finalizing,
@@ -131,18 +180,22 @@ void RecordingView::setRecord(const CallRecord& record, bool finalizing,
 
     switch (m_state) {
     case State::Finalizing:
-        m_pages->setCurrentWidget(m_finalizingPage);
+        showPage(m_finalizingPage);
         break;
     case State::NoRecording:
         m_message->setText(kNoRecordingText);
-        m_pages->setCurrentWidget(m_messagePage);
+        showPage(m_messagePage);
         break;
     case State::MissingFile:
         m_message->setText(kMissingFileText);
-        m_pages->setCurrentWidget(m_messagePage);
+        showPage(m_messagePage);
+        break;
+    case State::Unreadable:
+        m_message->setText(kUnreadableText);
+        showPage(m_messagePage);
         break;
     case State::Player:
-        m_pages->setCurrentWidget(m_playerPage);
+        showPage(m_playerPage);
         break;
     }
 
@@ -160,6 +213,7 @@ QString RecordingView::messageText() const
         return kFinalizingText;
     case State::NoRecording:
     case State::MissingFile:
+    case State::Unreadable:
         return m_message->text();
     case State::Player:
         return {};

@@ -18,12 +18,13 @@ class RecordingPlayback;
 class RecordingView : public QWidget {
     Q_OBJECT
 public:
-    enum class State { Finalizing, NoRecording, MissingFile, Player };
+    enum class State { Finalizing, NoRecording, MissingFile, Unreadable, Player };
 
     static const QString kFinalizingText;
     static const QString kNoRecordingText;
     static const QString kErrorPrefix;
     static const QString kMissingFileText;
+    static const QString kUnreadableText;
     static const QString kHeading;
     static const QString kExportTitle;
 
@@ -46,6 +47,9 @@ public:
                           const std::optional<QString>& recordingPath);
 
 private:
+    // The player could not decode what the header promised.
+    void playerFailed();
+    void showPage(QWidget* page);
     QWidget* buildFinalizingPage();
     QWidget* buildMessagePage();
     QWidget* buildPlayerPage();

@@ -21,6 +21,8 @@
 
 const QString AdvancedConnectionsPanel::kKeyStoredPlaceholder =
     QStringLiteral("Une clé est enregistrée · saisir pour remplacer");
+const QString AdvancedConnectionsPanel::kKeyMissingPlaceholder =
+    QStringLiteral("Collez votre clé ici (sk-…)");
 const QString AdvancedConnectionsPanel::kKeyPageUrl = QStringLiteral("https://platform.openai.com/api-keys");
 const QString AdvancedConnectionsPanel::kBillingPageUrl =
     QStringLiteral("https://platform.openai.com/settings/organization/billing");
@@ -155,8 +157,9 @@ QFrame* AdvancedConnectionsPanel::buildConversationSection()
     m_keyField->setObjectName(QStringLiteral("keyField"));
     m_keyField->setEchoMode(QLineEdit::Password);
     m_keyField->setClearButtonEnabled(true);
+    m_keyField->setAccessibleName(QStringLiteral("Clé OpenAI"));
     connect(m_keyField, &QLineEdit::returnPressed, this, &AdvancedConnectionsPanel::saveTypedKey);
-    layout->addWidget(m_keyField);
+    labelledRow(layout, QStringLiteral("Clé OpenAI"), m_keyField);
 
     m_saveKey = Theme::primaryButton(QStringLiteral("Enregistrer"));
     m_saveKey->setObjectName(QStringLiteral("saveKeyButton"));
@@ -369,7 +372,7 @@ QFrame* AdvancedConnectionsPanel::buildVerificationSection()
 
     m_configureAll = Theme::primaryButton(QStringLiteral("Tout configurer"));
     m_configureAll->setObjectName(QStringLiteral("configureAllButton"));
-    m_configureAll->setIcon(Icons::get(QStringLiteral("wand.and.stars")));
+    m_configureAll->setIcon(Theme::iconOnAccent(QStringLiteral("wand.and.stars")));
     connect(m_configureAll, &QPushButton::clicked, this, [this] { m_model.configureAll(); });
     buttonRow(layout, {m_configureAll});
     m_configurationStatus = Theme::body(QString());
@@ -410,6 +413,8 @@ QFrame* AdvancedConnectionsPanel::buildPhoneCheckSection()
     layout->addWidget(m_microphoneStatus);
     m_microphoneLevel = new LevelMeter(MicrophoneLevelView::kRawTitle, card);
     m_microphoneLevel->setObjectName(QStringLiteral("microphoneLevel"));
+    // Its bar starts where the check's meters above start theirs.
+    m_microphoneLevel->setNameWidth(m_probeLevels->rawMeter()->nameWidth());
     m_microphoneLevel->setHidden(true);
     layout->addWidget(m_microphoneLevel);
     layout->addWidget(Theme::caption(QStringLiteral(
@@ -471,11 +476,11 @@ void AdvancedConnectionsPanel::refresh()
     const bool armed = model.armed();
 
     // 1. The AI conversation.
-    const QString placeholder = model.keyPresent() ? kKeyStoredPlaceholder : QString();
+    const QString placeholder = model.keyPresent() ? kKeyStoredPlaceholder : kKeyMissingPlaceholder;
     if (m_keyField->placeholderText() != placeholder)
         m_keyField->setPlaceholderText(placeholder);
     m_saveKey->setEnabled(!busy);
-    m_deleteKey->setEnabled(!busy);
+    m_deleteKey->setEnabled(!busy && model.keyPresent());
     m_verifyAI->setText(model.checkingAI() ? QStringLiteral("Vérification…")
                                            : QStringLiteral("Vérifier la connexion IA"));
     m_verifyAI->setEnabled(!busy && !model.checkingAI() && !model.preparingAudio() &&

@@ -23,6 +23,7 @@ class AdvancedConnectionsPanel : public QWidget {
     Q_OBJECT
 public:
     static const QString kKeyStoredPlaceholder;
+    static const QString kKeyMissingPlaceholder;
     static const QString kKeyPageUrl;
     static const QString kBillingPageUrl;
 

@@ -6,6 +6,7 @@
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QFrame>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -73,15 +74,18 @@ QWidget* AgentPage::buildEditor()
     layout->addWidget(fieldLabel(QStringLiteral("Vos consignes d’accueil"), card));
     m_instructionsEditor = new QPlainTextEdit(card);
     m_instructionsEditor->setObjectName(QStringLiteral("instructionsEditor"));
-    m_instructionsEditor->setFixedHeight(kInstructionsHeightPx);
+    Theme::fitWholeLines(m_instructionsEditor, kInstructionsHeightPx);
     layout->addWidget(m_instructionsEditor);
 
     auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    QPushButton* save = Theme::primaryButton(QStringLiteral("Enregistrer"), card);
-    save->setObjectName(QStringLiteral("saveButton"));
-    connect(save, &QPushButton::clicked, this, &AgentPage::save);
-    row->addWidget(save);
+    row->setSpacing(12);
+    m_lockedNote = Theme::caption(QString(), card);
+    m_lockedNote->setObjectName(QStringLiteral("agentLockedNote"));
+    row->addWidget(m_lockedNote, 1);
+    m_saveButton = Theme::primaryButton(QStringLiteral("Enregistrer"), card);
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    connect(m_saveButton, &QPushButton::clicked, this, &AgentPage::save);
+    row->addWidget(m_saveButton, 0, Qt::AlignTop);
     layout->addLayout(row);
     return card;
 }
@@ -114,10 +118,10 @@ QWidget* AgentPage::buildMissionCard()
             "intervention, SMS ou e-mail. Les photos et les logiciels métier seront raccordés dans "
             "une prochaine étape."),
         card));
-    QPushButton* open = Theme::secondaryButton(QStringLiteral("Ouvrir mon assistant IA"), card);
-    open->setObjectName(QStringLiteral("openAgentSetupButton"));
-    connect(open, &QPushButton::clicked, this, [this] { m_model.setShowAgentSetup(true); });
-    layout->addWidget(open, 0, Qt::AlignLeft);
+    m_openSheet = Theme::secondaryButton(QStringLiteral("Ouvrir mon assistant IA"), card);
+    m_openSheet->setObjectName(QStringLiteral("openAgentSetupButton"));
+    connect(m_openSheet, &QPushButton::clicked, this, [this] { m_model.setShowAgentSetup(true); });
+    layout->addWidget(m_openSheet, 0, Qt::AlignLeft);
     return card;
 }
 
@@ -140,6 +144,20 @@ void AgentPage::selectVoice(const QString& voice)
 
 void AgentPage::refresh()
 {
+    // The dashboard's rule: the agent is not changed while the switchboard listens or talks.
+    const bool locked = m_model.busy() || m_model.armed();
+    for (QWidget* control : std::initializer_list<QWidget*>{m_companyField, m_voicePicker,
+                                                            m_instructionsEditor, m_saveButton, m_openSheet})
+        control->setEnabled(!locked);
+    const QString note =
+        m_model.busy()
+            ? QStringLiteral("Une conversation est en cours : votre agent se modifie après l’appel.")
+        : m_model.armed()
+            ? QStringLiteral("Le standard est actif : mettez-le en pause pour modifier votre agent.")
+            : QString();
+    if (m_lockedNote->text() != note)
+        m_lockedNote->setText(note);
+
     if (m_model.company() != m_shownCompany) {
         m_shownCompany = m_model.company();
         if (m_companyField->text() != m_shownCompany)
@@ -156,8 +174,31 @@ void AgentPage::refresh()
     }
 }
 
+void AgentPage::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    // Leaving the page drops what was typed and not saved, so nothing unsaved ever looks saved. A
+    // minimised window hides the page too, but that is no leaving.
+    if (!event->spontaneous())
+        discardUnsaved();
+}
+
+void AgentPage::discardUnsaved()
+{
+    m_shownCompany = m_model.company();
+    m_shownVoice = m_model.voice();
+    m_shownInstructions = m_model.customInstructions();
+    if (m_companyField->text() != m_shownCompany)
+        m_companyField->setText(m_shownCompany);
+    selectVoice(m_shownVoice);
+    if (m_instructionsEditor->toPlainText() != m_shownInstructions)
+        m_instructionsEditor->setPlainText(m_shownInstructions);
+}
+
 void AgentPage::save()
 {
+    if (m_model.busy() || m_model.armed())
+        return;
     m_shownCompany = m_companyField->text();
     m_shownVoice = m_voicePicker->currentData().toString();
     m_shownInstructions = m_instructionsEditor->toPlainText();

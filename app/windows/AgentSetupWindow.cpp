@@ -203,7 +203,7 @@ QWidget* AgentSetupWindow::buildMissionSection()
         section));
     m_missionEditor = new QPlainTextEdit(section);
     m_missionEditor->setObjectName(QStringLiteral("missionEditor"));
-    m_missionEditor->setFixedHeight(kMissionEditorHeightPx);
+    Theme::fitWholeLines(m_missionEditor, kMissionEditorHeightPx);
     connect(m_missionEditor, &QPlainTextEdit::textChanged, this,
             [this] { m_draft.instructions = m_missionEditor->toPlainText(); });
     layout->addWidget(m_missionEditor);

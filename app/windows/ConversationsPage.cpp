@@ -3,7 +3,7 @@
 #include "app/model/AppModel.h"
 #include "app/records/TranscriptExport.h"
 #include "app/ui/RecordingView.h"
-#include "app/windows/DossierTableModel.h"
+#include "app/windows/ConversationListModel.h"
 #include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
@@ -25,12 +26,6 @@ const QString kPicker = QStringLiteral("Choisir une conversation");
 const QString kNoSpeech = QStringLiteral("Aucune parole transcrite pendant cette session.");
 const QString kNoteHint =
     QStringLiteral("Note rédigée par vous. Le résumé automatique sera ajouté après validation des appels.");
-
-QString pickerLabel(const CallRecord& record)
-{
-    return record.kind + QStringLiteral(" · ") + record.caller + QStringLiteral(" · ") +
-           DossierTableModel::shortDate(record.date);
-}
 } // namespace
 
 ConversationsPage::ConversationsPage(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
@@ -88,6 +83,11 @@ QWidget* ConversationsPage::buildContent()
     m_picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_picker->setMinimumContentsLength(24);
     m_picker->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_list = new ConversationListModel(m_picker);
+    m_picker->setModel(m_list);
+    // Every entry is one line: the list need not measure thousands of them to lay them out.
+    if (auto* list = qobject_cast<QListView*>(m_picker->view()))
+        list->setUniformItemSizes(true);
     connect(m_picker, &QComboBox::activated, this, &ConversationsPage::choose);
     pickerRow->addWidget(m_picker, 1);
     layout->addLayout(pickerRow);
@@ -162,9 +162,19 @@ QWidget* ConversationsPage::buildContent()
 
 void ConversationsPage::refresh()
 {
+    if (!isVisible()) {
+        m_behind = true;
+        return;
+    }
+    m_behind = false;
     const QList<CallRecord>& records = m_model.records();
-    m_empty->setVisible(records.isEmpty());
-    m_content->setVisible(!records.isEmpty());
+    if (m_listRevision != m_model.recordsRevision()) {
+        m_listRevision = m_model.recordsRevision();
+        m_empty->setVisible(records.isEmpty());
+        m_content->setVisible(!records.isEmpty());
+        const QSignalBlocker blocker(m_picker);
+        m_list->setHistory(records);
+    }
     if (records.isEmpty())
         return;
 
@@ -175,7 +185,12 @@ void ConversationsPage::refresh()
         shown = &records.first();
     const CallRecord record = *shown; // saving a note below may rewrite the list
 
-    refreshPicker(records, record.id);
+    {
+        const QSignalBlocker blocker(m_picker);
+        const int row = m_list->rowOf(record.id);
+        if (m_picker->currentIndex() != row)
+            m_picker->setCurrentIndex(row);
+    }
 
     if (m_noteRecord != record.id) {
         // Another record is shown: what was typed belongs to the previous one.
@@ -201,32 +216,12 @@ void ConversationsPage::refresh()
                            TranscriptExport::recordingURL(record));
 }
 
-void ConversationsPage::refreshPicker(const QList<CallRecord>& records, const QUuid& shown)
-{
-    QList<QUuid> ids;
-    QStringList labels;
-    ids.reserve(records.size());
-    labels.reserve(records.size());
-    for (const CallRecord& record : records) {
-        ids << record.id;
-        labels << pickerLabel(record);
-    }
-    const QSignalBlocker blocker(m_picker);
-    if (ids != m_pickerIds || labels != m_pickerLabels) {
-        m_picker->clear();
-        m_picker->addItems(labels);
-        m_pickerIds = ids;
-        m_pickerLabels = labels;
-    }
-    m_picker->setCurrentIndex(int(m_pickerIds.indexOf(shown)));
-}
-
 void ConversationsPage::choose(int index)
 {
-    if (index < 0 || index >= m_pickerIds.size())
+    if (index < 0 || index >= m_list->rowCount())
         return;
     commitNote();
-    m_model.setSelectedRecord(m_pickerIds[index]);
+    m_model.setSelectedRecord(m_list->idAt(index));
     refresh();
 }
 
@@ -267,6 +262,13 @@ bool ConversationsPage::eventFilter(QObject* watched, QEvent* event)
     if (watched == m_note && event->type() == QEvent::FocusOut)
         commitNote();
     return QWidget::eventFilter(watched, event);
+}
+
+void ConversationsPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_behind)
+        refresh();
 }
 
 void ConversationsPage::hideEvent(QHideEvent* event)

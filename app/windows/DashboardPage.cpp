@@ -6,6 +6,7 @@
 #include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
+#include "app/windows/UsageCounterView.h"
 
 #include <QBoxLayout>
 #include <QFrame>
@@ -55,6 +56,24 @@ QString DashboardPage::statusLabel(bool busy, bool armed)
     if (busy)
         return QStringLiteral("CONVERSATION");
     return armed ? QStringLiteral("STANDARD ACTIF") : QStringLiteral("STANDARD EN PAUSE");
+}
+
+DashboardPage::StatusLines DashboardPage::statusLines(const QString& status, bool busy, bool armed,
+                                                      bool checkingMacAudio)
+{
+    const qsizetype lineEnd = status.indexOf(QLatin1Char('\n'));
+    const QString first = lineEnd < 0 ? status : status.left(lineEnd);
+    if (!checkingMacAudio && first.size() <= kHeadingMaxCharacters)
+        return {first, lineEnd < 0 ? QString() : status.mid(lineEnd + 1).trimmed()};
+    // A report too long for a heading: the heading names the state, the report goes under it whole.
+    QString heading;
+    if (checkingMacAudio)
+        heading = QStringLiteral("Vérification de l’audio du Mac…");
+    else if (busy)
+        heading = QStringLiteral("Conversation en cours");
+    else
+        heading = armed ? QStringLiteral("À l’écoute des appels") : QStringLiteral("Standard en pause");
+    return {heading, status};
 }
 
 DashboardPage::DashboardPage(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
@@ -147,12 +166,18 @@ QWidget* DashboardPage::buildStatusCard()
     layout->addWidget(m_status);
     m_detail = Theme::body(QString());
     m_detail->setObjectName(QStringLiteral("statusDetail"));
+    m_detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_detail);
+    m_statusDiagnostic = Theme::caption(QString());
+    m_statusDiagnostic->setObjectName(QStringLiteral("statusDiagnostic"));
+    m_statusDiagnostic->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_statusDiagnostic);
     m_relayStatus = Theme::caption(QString());
     m_relayStatus->setObjectName(QStringLiteral("relayStatus"));
     layout->addWidget(m_relayStatus);
     m_audioDiagnostic = Theme::caption(QString());
     m_audioDiagnostic->setObjectName(QStringLiteral("audioDiagnostic"));
+    m_audioDiagnostic->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_audioDiagnostic);
     layout->addWidget(Theme::caption(QStringLiteral(
         "Le standard répond aux appels relayés par l’iPhone. Gardez le Mac éveillé et la session ouverte.")));
@@ -230,6 +255,7 @@ QWidget* DashboardPage::buildTryCards()
         makeCard(QStringLiteral("mic.circle.fill"), QStringLiteral("Essayez sa voix"),
                  QStringLiteral("Parlez à Orlea depuis votre Mac avant votre premier appel."),
                  QStringLiteral("Parler à l’IA sur ce Mac"));
+    m_talkOnMac = talk;
     connect(talk, &QPushButton::clicked, this, [this] { m_model.setShowMacTest(true); });
     row->addWidget(voiceCard, 1);
 
@@ -258,12 +284,11 @@ QWidget* DashboardPage::buildLiveTranscript()
     connect(m_hangUp, &QPushButton::clicked, this, [this] { m_model.hangUp(); });
     top->addWidget(m_hangUp);
     layout->addLayout(top);
-    m_usage = Theme::caption(QString());
-    m_usage->setObjectName(QStringLiteral("usageCounter"));
-    layout->addWidget(m_usage);
     m_responsiveness = Theme::caption(QString());
     m_responsiveness->setObjectName(QStringLiteral("responsiveness"));
     layout->addWidget(m_responsiveness);
+    m_usage = new UsageCounterView(card);
+    layout->addWidget(m_usage);
     // Right after a call, the AI's draft of it.
     m_lastCallDraft = new FollowUpDraftView(m_model, FollowUpDraftView::Decision::NotOffered, card);
     m_lastCallDraft->setObjectName(QStringLiteral("lastCallDraft"));
@@ -272,9 +297,9 @@ QWidget* DashboardPage::buildLiveTranscript()
         QStringLiteral("La transcription apparaîtra ici dès les premières paroles."), card);
     m_transcript->setObjectName(QStringLiteral("liveTranscriptView"));
     layout->addWidget(m_transcript, 1);
-    auto* test = Theme::linkButton(QStringLiteral("Tester en appelant"));
-    connect(test, &QPushButton::clicked, this, [this] { m_model.setShowOutgoingTest(true); });
-    layout->addWidget(test, 0, Qt::AlignLeft);
+    m_callTest = Theme::linkButton(QStringLiteral("Tester en appelant"));
+    connect(m_callTest, &QPushButton::clicked, this, [this] { m_model.setShowOutgoingTest(true); });
+    layout->addWidget(m_callTest, 0, Qt::AlignLeft);
     return card;
 }
 
@@ -319,6 +344,8 @@ void DashboardPage::refresh()
     const bool busy = m_model.busy();
     const bool armed = m_model.armed();
     m_defineAgent->setEnabled(!busy && !armed);
+    // One conversation at a time: the Mac test waits for the call to end.
+    m_talkOnMac->setEnabled(!busy);
 
     const QStringList issues = m_model.readinessIssues();
     m_readinessBanner->setVisible(!issues.isEmpty());
@@ -341,7 +368,7 @@ void DashboardPage::refresh()
     m_intervention->setEnabled(busy && m_model.connected() && m_model.phoneSession());
 
     m_usage->setVisible(busy);
-    setTextIfChanged(m_usage, m_model.conversationUsage().label());
+    m_usage->setUsage(m_model.conversationUsage());
     const QString responsiveness = ResponseLatency::liveLabel(m_model.turnLatencies());
     m_responsiveness->setVisible(busy && !responsiveness.isEmpty());
     setTextIfChanged(m_responsiveness, responsiveness);
@@ -402,7 +429,10 @@ void DashboardPage::refreshStatusCard()
         m_statusSymbol->setPixmap(tintedSymbol(symbolName, 14, strong));
     }
 
-    setTextIfChanged(m_status, m_model.status());
+    const StatusLines lines = statusLines(m_model.status(), busy, armed, m_model.audioProbeActive());
+    setTextIfChanged(m_status, lines.heading);
+    setTextIfChanged(m_statusDiagnostic, lines.diagnostic);
+    m_statusDiagnostic->setVisible(!lines.diagnostic.isEmpty());
     setTextIfChanged(m_detail, m_model.detail());
     setTextIfChanged(m_relayStatus, m_model.relayStatus());
     m_relayStatus->setVisible(!m_model.relayStatus().isEmpty());
@@ -415,4 +445,5 @@ void DashboardPage::refreshStatusCard()
     m_stopAgent->setEnabled(busy);
     m_joinCall->setEnabled(!busy);
     m_outgoingTest->setEnabled(!busy);
+    m_callTest->setEnabled(!busy);
 }

@@ -8,6 +8,7 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class TranscriptView;
+class UsageCounterView;
 
 // The dashboard, "Le standard".
 class DashboardPage : public QWidget {
@@ -20,6 +21,15 @@ public:
 
     // The status card's label for the model's state: "CONVERSATION", "STANDARD ACTIF" or "STANDARD EN PAUSE".
     static QString statusLabel(bool busy, bool armed);
+
+    // The status card's heading says the state in a few words; a longer status (the Mac audio check's
+    // running report, a diagnostic) goes under it, wrapped and selectable.
+    struct StatusLines {
+        QString heading;
+        QString diagnostic;
+    };
+    static constexpr int kHeadingMaxCharacters = 48;
+    static StatusLines statusLines(const QString& status, bool busy, bool armed, bool checkingMacAudio);
 
 private:
     QWidget* buildHeading();
@@ -35,6 +45,7 @@ private:
 
     AppModel& m_model;
     QPushButton* m_defineAgent = nullptr;
+    QPushButton* m_talkOnMac = nullptr;
 
     QFrame* m_readinessBanner = nullptr;
     QLabel* m_readinessIssues = nullptr;
@@ -45,6 +56,7 @@ private:
     QLabel* m_statusLabel = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_detail = nullptr;
+    QLabel* m_statusDiagnostic = nullptr;
     QLabel* m_relayStatus = nullptr;
     QLabel* m_audioDiagnostic = nullptr;
     QPushButton* m_toggleArmed = nullptr;
@@ -56,9 +68,10 @@ private:
     QLabel* m_interventionText = nullptr;
     QPushButton* m_intervention = nullptr;
 
-    QLabel* m_usage = nullptr;
+    UsageCounterView* m_usage = nullptr;
     QLabel* m_responsiveness = nullptr;
     QPushButton* m_hangUp = nullptr;
+    QPushButton* m_callTest = nullptr;
     TranscriptView* m_transcript = nullptr;
     FollowUpDraftView* m_lastCallDraft = nullptr;
 

@@ -11,24 +11,86 @@
 
 namespace {
 constexpr int kExcerptCharacters = 160;
-}
+// Beyond this many separate runs of rows to remove or insert, one reset costs the view less.
+constexpr int kMaxRuns = 64;
+
+struct Run {
+    int first;
+    int count;
+};
+} // namespace
 
 DossierTableModel::DossierTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-bool DossierTableModel::setRecords(const QList<CallRecord>& records)
+void DossierTableModel::replace(const QList<CallRecord>& history, const QList<qsizetype>& positions,
+                                const QList<qsizetype>& ranks)
 {
-    if (records == m_records)
-        return false;
     beginResetModel();
-    m_records = records;
+    m_history = history;
+    m_positions = positions;
+    m_ranks = ranks;
     endResetModel();
-    return true;
+}
+
+void DossierTableModel::setRows(const QList<CallRecord>& history, const QList<qsizetype>& positions,
+                                const QList<qsizetype>& ranks, bool sameOrder)
+{
+    if (!sameOrder) {
+        replace(history, positions, ranks);
+        return;
+    }
+    // Both lists ascend in rank: one pass finds the rows that go (by their present index) and the rows
+    // that come (by their index once everything is in place).
+    QList<Run> removals;
+    QList<Run> insertions;
+    auto note = [](QList<Run>& runs, int index) {
+        if (!runs.isEmpty() && runs.last().first + runs.last().count == index)
+            ++runs.last().count;
+        else
+            runs.append(Run{index, 1});
+    };
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < m_ranks.size() || j < ranks.size()) {
+        if (j == ranks.size() || (i < m_ranks.size() && m_ranks[i] < ranks[j])) {
+            note(removals, int(i++));
+        } else if (i == m_ranks.size() || ranks[j] < m_ranks[i]) {
+            note(insertions, int(j++));
+        } else {
+            ++i;
+            ++j;
+        }
+        if (removals.size() + insertions.size() > kMaxRuns) {
+            replace(history, positions, ranks);
+            return;
+        }
+    }
+    m_history = history;
+    // From the end, so the indices of the runs still to remove stay true.
+    for (qsizetype r = removals.size() - 1; r >= 0; --r) {
+        const Run& run = removals[r];
+        beginRemoveRows({}, run.first, run.first + run.count - 1);
+        m_positions.remove(run.first, run.count);
+        m_ranks.remove(run.first, run.count);
+        endRemoveRows();
+    }
+    // In order: every row before a run is already the final one, so the run goes in at its final index.
+    for (const Run& run : insertions) {
+        beginInsertRows({}, run.first, run.first + run.count - 1);
+        m_positions.insert(run.first, run.count, 0);
+        m_ranks.insert(run.first, run.count, 0);
+        for (int k = 0; k < run.count; ++k) {
+            m_positions[run.first + k] = positions[run.first + k];
+            m_ranks[run.first + k] = ranks[run.first + k];
+        }
+        endInsertRows();
+    }
 }
 
 int DossierTableModel::rowOf(const QUuid& id) const
 {
-    for (int row = 0; row < m_records.size(); ++row)
-        if (m_records[row].id == id)
+    for (int row = 0; row < m_positions.size(); ++row)
+        if (record(row).id == id)
             return row;
     return -1;
 }
@@ -119,7 +181,7 @@ QVariant DossierTableModel::urgentMark(const CallRecord& record, int role)
 
 int DossierTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_records.size());
+    return parent.isValid() ? 0 : count();
 }
 
 int DossierTableModel::columnCount(const QModelIndex& parent) const
@@ -129,9 +191,9 @@ int DossierTableModel::columnCount(const QModelIndex& parent) const
 
 QVariant DossierTableModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_records.size())
+    if (!index.isValid() || index.row() >= count())
         return {};
-    const CallRecord& record = m_records[index.row()];
+    const CallRecord& record = this->record(index.row());
     if (role == Qt::UserRole)
         return record.id;
     if (index.column() == Reference) {

@@ -6,7 +6,8 @@
 #include <QAbstractTableModel>
 #include <optional>
 
-// The rows of the Dossiers table: the matching calls, already filtered and sorted by the page.
+// The rows of the Dossiers table: the matching calls, already filtered and sorted by the page. The rows
+// point into a copy of the history that shares its records, so no record is copied per row.
 class DossierTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -14,9 +15,14 @@ public:
 
     explicit DossierTableModel(QObject* parent = nullptr);
 
-    // Replaces the rows; returns false (and leaves the view alone) when nothing changed.
-    bool setRecords(const QList<CallRecord>& records);
-    const QList<CallRecord>& records() const { return m_records; }
+    // Shows the records of `history` at `positions`, whose `ranks` in one order of the whole history
+    // ascend. When the same history is shown in the same order as before (`sameOrder`), only the calls
+    // that leave or join the table are removed and inserted, so the view keeps its place and selection;
+    // otherwise the rows are replaced.
+    void setRows(const QList<CallRecord>& history, const QList<qsizetype>& positions,
+                 const QList<qsizetype>& ranks, bool sameOrder);
+    int count() const { return int(m_positions.size()); }
+    const CallRecord& record(int row) const { return m_history[m_positions[row]]; }
     // The row of the call with that id, or -1.
     int rowOf(const QUuid& id) const;
 
@@ -36,5 +42,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
-    QList<CallRecord> m_records;
+    void replace(const QList<CallRecord>& history, const QList<qsizetype>& positions,
+                 const QList<qsizetype>& ranks);
+
+    QList<CallRecord> m_history;
+    QList<qsizetype> m_positions; // one per row, into m_history
+    QList<qsizetype> m_ranks;     // one per row, ascending
 };

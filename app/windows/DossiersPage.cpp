@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 const QString kHeading = QStringLiteral("Dossiers et transcriptions");
@@ -55,7 +56,8 @@ void setEntries(QComboBox* combo, const QStringList& entries, const QString& cur
 }
 } // namespace
 
-DossiersPage::DossiersPage(AppModel& model, QWidget* parent) : QWidget(parent), m_model(model)
+DossiersPage::DossiersPage(AppModel& model, QWidget* parent)
+    : QWidget(parent), m_model(model), m_searchIndex(model.history())
 {
     setObjectName(QStringLiteral("dossiersPage"));
     QBoxLayout* layout = Theme::scrollingPage(this);
@@ -129,6 +131,18 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent) : QWidget(parent), 
     refresh();
 }
 
+void DossiersPage::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_behind)
+        refresh();
+}
+
+bool DossiersPage::searchPending() const
+{
+    return m_searchDelay->isActive();
+}
+
 QWidget* DossiersPage::buildEmptyState()
 {
     QFrame* card = Theme::card(this);
@@ -167,11 +181,21 @@ QWidget* DossiersPage::buildFilters()
     m_search->setObjectName(QStringLiteral("dossierSearch"));
     m_search->setPlaceholderText(kSearchPrompt);
     m_search->setClearButtonEnabled(true);
+    m_searchDelay = new QTimer(this);
+    m_searchDelay->setSingleShot(true);
+    m_searchDelay->setInterval(kSearchDelayMs);
+    connect(m_searchDelay, &QTimer::timeout, this, &DossiersPage::applyFilter);
     connect(m_search, &QLineEdit::textChanged, this, [this](const QString& text) {
         if (m_draft.filter.search == text)
             return;
         m_draft.filter.search = text; // as typed: a blank is a query too
-        refresh();
+        m_searchDelay->start();
+    });
+    connect(m_search, &QLineEdit::returnPressed, this, [this] {
+        if (m_searchDelay->isActive()) {
+            m_searchDelay->stop();
+            applyFilter();
+        }
     });
     layout->addWidget(m_search);
 
@@ -184,7 +208,7 @@ QWidget* DossiersPage::buildFilters()
     m_folderFilter->setMinimumContentsLength(18);
     connect(m_folderFilter, &QComboBox::activated, this, [this](int index) {
         m_draft.filter.folder = m_folderFilter->itemText(index);
-        refresh();
+        applyFilter();
     });
     row->addWidget(m_folderFilter);
     row->addSpacing(16);
@@ -195,7 +219,7 @@ QWidget* DossiersPage::buildFilters()
     m_statusFilter->setCurrentIndex(0);
     connect(m_statusFilter, &QComboBox::activated, this, [this](int index) {
         m_draft.filter.status = m_statusFilter->itemText(index);
-        refresh();
+        applyFilter();
     });
     row->addWidget(m_statusFilter);
     row->addStretch(1);
@@ -226,6 +250,16 @@ QWidget* DossiersPage::buildDetail()
     m_responsiveness = Theme::caption(QString(), card);
     m_responsiveness->setObjectName(QStringLiteral("detailResponsiveness"));
     titles->addWidget(m_responsiveness);
+    m_usage = new QWidget(card);
+    auto* usageRow = new QHBoxLayout(m_usage);
+    usageRow->setContentsMargins(0, 0, 0, 0);
+    usageRow->setSpacing(6);
+    usageRow->addWidget(Theme::symbol(QStringLiteral("chart.bar"), 14, m_usage));
+    m_usageLabel = Theme::caption(QString(), m_usage);
+    m_usageLabel->setObjectName(QStringLiteral("detailUsage"));
+    Theme::useTabularDigits(m_usageLabel);
+    usageRow->addWidget(m_usageLabel, 1);
+    titles->addWidget(m_usage);
     top->addLayout(titles, 1);
     auto* picker = new QHBoxLayout;
     picker->setSpacing(8);
@@ -308,45 +342,90 @@ QWidget* DossiersPage::buildDetail()
 
 void DossiersPage::refresh()
 {
-    const QList<CallRecord>& records = m_model.records();
-    m_empty->setVisible(records.isEmpty());
-    m_browser->setVisible(!records.isEmpty());
+    if (!isVisible()) {
+        m_behind = true;
+        return;
+    }
+    m_behind = false;
+    if (m_shownRevision != m_model.recordsRevision())
+        recordsChanged();
+    else if (m_appliedFilter != m_draft.filter && !m_searchDelay->isActive())
+        showRows(); // a query applied while the page was hidden
 
-    refreshFolderFilter(records);
     {
         const QSignalBlocker blocker(m_statusFilter);
         m_statusFilter->setCurrentIndex(int(Dossiers::statusFilterEntries().indexOf(m_draft.filter.status)));
     }
     if (m_search->text() != m_draft.filter.search && !m_search->hasFocus())
         m_search->setText(m_draft.filter.search);
+    refreshDetail();
+}
 
-    const QList<CallRecord> matches = Dossiers::matches(records, m_draft.filter, m_draft.sortOrder);
-    m_counts->setText(Dossiers::countsLine(Dossiers::folders(records).size(), matches.size()));
+void DossiersPage::recordsChanged()
+{
+    const QList<CallRecord>& records = m_model.records();
+    m_empty->setVisible(records.isEmpty());
+    m_browser->setVisible(!records.isEmpty());
+    const QStringList folders = Dossiers::folders(records);
+    m_folderCount = folders.size();
+    setEntries(m_folderFilter, Dossiers::folderFilterEntries(folders), m_draft.filter.folder);
+    m_existing = Dossiers::existing(records);
+    showRows();
+}
 
+void DossiersPage::applyFilter()
+{
+    if (!isVisible()) {
+        m_behind = true;
+        return;
+    }
+    m_searchDelay->stop();
+    // Records that changed since the rows were made must be read first; that also applies the filter.
+    if (m_shownRevision != m_model.recordsRevision())
+        recordsChanged();
+    else
+        showRows();
+    refreshDetail();
+}
+
+void DossiersPage::showRows()
+{
+    const quint64 revision = m_model.recordsRevision();
+    const bool sameOrder = m_shownRevision == revision && m_appliedOrder == m_draft.sortOrder;
+    const QList<qsizetype> ranks = m_searchIndex.matches(m_draft.filter, m_draft.sortOrder);
+    const QList<qsizetype>& sorted = m_searchIndex.sorted(m_draft.sortOrder);
+    QList<qsizetype> positions;
+    positions.reserve(ranks.size());
+    for (qsizetype rank : ranks)
+        positions.append(sorted[rank]);
+    ++m_filterRuns;
     {
-        // A reset of the rows must not read as the manager clearing the selection.
+        // Rows going must not read as the manager clearing the selection.
         m_syncingSelection = true;
-        m_rows->setRecords(matches);
+        m_rows->setRows(m_model.records(), positions, ranks, sameOrder);
         m_syncingSelection = false;
     }
+    m_shownRevision = revision;
+    m_appliedFilter = m_draft.filter;
+    m_appliedOrder = m_draft.sortOrder;
     syncTableSelection();
-    m_tableCard->setVisible(!matches.isEmpty());
-    m_noMatch->setVisible(!records.isEmpty() && matches.isEmpty());
+    const bool any = m_rows->count() > 0;
+    m_tableCard->setVisible(any);
+    m_noMatch->setVisible(!m_model.records().isEmpty() && !any);
+    m_counts->setText(Dossiers::countsLine(m_folderCount, m_rows->count()));
+}
 
-    const std::optional<CallRecord> selected = Dossiers::selected(matches, m_draft.selected);
-    m_selectHint->setVisible(!matches.isEmpty() && !selected);
-    m_detail->setVisible(selected.has_value());
-    if (selected) {
-        showDetail(*selected, records);
+void DossiersPage::refreshDetail()
+{
+    const int row = m_draft.selected ? m_rows->rowOf(*m_draft.selected) : -1;
+    m_selectHint->setVisible(m_rows->count() > 0 && row < 0);
+    m_detail->setVisible(row >= 0);
+    if (row >= 0) {
+        showDetail(m_rows->record(row));
     } else {
         m_shown.reset();
         m_assignment->forgetRecord();
     }
-}
-
-void DossiersPage::refreshFolderFilter(const QList<CallRecord>& records)
-{
-    setEntries(m_folderFilter, Dossiers::folderFilterEntries(records), m_draft.filter.folder);
 }
 
 void DossiersPage::syncTableSelection()
@@ -375,8 +454,8 @@ void DossiersPage::tableSelectionChanged()
     if (rows.isEmpty())
         m_draft.selected.reset();
     else
-        m_draft.selected = m_rows->records().at(rows.first().row()).id;
-    refresh();
+        m_draft.selected = m_rows->record(rows.first().row()).id;
+    refreshDetail();
 }
 
 void DossiersPage::headerClicked(int column)
@@ -388,10 +467,10 @@ void DossiersPage::headerClicked(int column)
     m_table->horizontalHeader()->setSortIndicator(DossierTableModel::columnOf(m_draft.sortOrder.column),
                                                   m_draft.sortOrder.ascending ? Qt::AscendingOrder
                                                                               : Qt::DescendingOrder);
-    refresh();
+    applyFilter();
 }
 
-void DossiersPage::showDetail(const CallRecord& record, const QList<CallRecord>& records)
+void DossiersPage::showDetail(const CallRecord& record)
 {
     const bool sameCall = m_shown && m_shown->id == record.id;
     m_headline->setText(QStringLiteral("Appel ") + record.reference() + QStringLiteral(" · ") +
@@ -399,6 +478,8 @@ void DossiersPage::showDetail(const CallRecord& record, const QList<CallRecord>&
     m_detailCaption->setText(record.kind + QStringLiteral(" · ") + record.phoneLabel());
     m_responsiveness->setVisible(record.responseLatency.has_value());
     m_responsiveness->setText(record.responseLatency ? record.responseLatency->label() : QString());
+    m_usage->setVisible(record.usage.has_value());
+    m_usageLabel->setText(record.usage ? record.usage->label() : QString());
     {
         const QSignalBlocker blocker(m_followUp);
         m_followUp->setCurrentIndex(int(FollowUp::states().indexOf(record.statusLabel())));
@@ -418,6 +499,6 @@ void DossiersPage::showDetail(const CallRecord& record, const QList<CallRecord>&
     if (hasRecording)
         m_recording->setRecord(record, finalizing, TranscriptExport::recordingURL(record));
 
-    m_assignment->setRecord(record, Dossiers::existing(records));
+    m_assignment->setRecord(record, m_existing);
     m_shown = record;
 }

@@ -73,15 +73,6 @@ MacConversationTestWindow::MacConversationTestWindow(AppModel& model, QWidget* p
         Theme::body(QStringLiteral("Enregistrez votre clé OpenAI dans Connexions avant de commencer.")), 1);
     layout->addWidget(m_noKey);
 
-    m_errorBanner = Theme::banner(QStringLiteral("warning"));
-    auto* errorLayout = new QHBoxLayout(m_errorBanner);
-    errorLayout->setContentsMargins(Theme::kCardPaddingPx, 10, Theme::kCardPaddingPx, 10);
-    errorLayout->addWidget(Theme::symbol(QStringLiteral("exclamationmark.triangle"), 18), 0, Qt::AlignTop);
-    m_error = Theme::body(QString());
-    m_error->setObjectName(QStringLiteral("errorText"));
-    errorLayout->addWidget(m_error, 1);
-    layout->addWidget(m_errorBanner);
-
     // Readiness: four checks in two columns, the two actions, and the live lines of the checks.
     QBoxLayout* readiness = nullptr;
     layout->addWidget(paddedCard(readiness));
@@ -251,8 +242,6 @@ void MacConversationTestWindow::refresh()
     m_recheckAudio->setEnabled(idle && !m_model.macPreparing() && !m_model.setupWorking());
 
     m_noKey->setVisible(!m_model.keyPresent());
-    m_errorBanner->setVisible(m_model.error().has_value());
-    setTextIfChanged(m_error, m_model.error().value_or(QString()));
     setTextIfChanged(m_status, m_model.status());
     setTextIfChanged(m_route, m_model.macTestRoute());
     setTextIfChanged(m_aiStatus, m_model.aiStatus());
@@ -263,9 +252,12 @@ void MacConversationTestWindow::refresh()
     m_voice->setEnabled(!m_model.busy());
 
     m_start->setEnabled(idle && m_model.keyPresent() && m_model.micAllowed() && m_model.macAudioVerified());
-    m_finish->setVisible(m_model.busy());
+    // A phone call in progress is not this sheet's conversation: it is neither shown nor ended here.
+    const bool conversationHere = m_model.busy() && !m_model.phoneSession();
+    m_finish->setVisible(conversationHere);
 
-    m_transcript->setLines(m_model.current() ? m_model.current()->transcript : QList<TranscriptLine>{});
+    m_transcript->setLines(conversationHere && m_model.current() ? m_model.current()->transcript
+                                                                 : QList<TranscriptLine>{});
     setTextIfChanged(
         m_recordingNote,
         m_model.recordingEnabled()

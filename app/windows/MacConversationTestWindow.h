@@ -52,8 +52,6 @@ private:
     QPushButton* m_allowMicrophone = nullptr;
     QPushButton* m_recheckAudio = nullptr;
     QFrame* m_noKey = nullptr;
-    QFrame* m_errorBanner = nullptr;
-    QLabel* m_error = nullptr;
     QLabel* m_status = nullptr;
     QLabel* m_route = nullptr;
     QLabel* m_aiStatus = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QString>
 
 class QApplication;
@@ -8,8 +9,10 @@ class QBoxLayout;
 class QDialog;
 class QFrame;
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
+class QToolButton;
 class QVBoxLayout;
 class QWidget;
 
@@ -28,6 +31,9 @@ inline const QColor kSecondaryText{0x5f, 0x66, 0x73};
 inline const QColor kSuccess{0x1f, 0x9d, 0x55};
 inline const QColor kWarning{0xe0, 0x7a, 0x10};
 inline const QColor kDanger{0xd0, 0x35, 0x35};
+// A control that cannot be used: a greyed field and greyed text.
+inline const QColor kDisabledFill{0xf1, 0xf2, 0xf5};
+inline const QColor kDisabledText{0xa3, 0xa8, 0xb2};
 
 inline constexpr int kPageMarginPx = 32;
 inline constexpr int kCardPaddingPx = 18;
@@ -68,6 +74,19 @@ QBoxLayout* scrollingPage(QWidget* page);
 // the "Fermer" button so the sheet can connect it.
 QPushButton* addSheetHeader(QBoxLayout* layout, const QString& title, const QString& symbolName = {});
 
+// One of our symbols in white, for a primary (accent-filled) button.
+QIcon iconOnAccent(const QString& name, int sizePx = 16);
+
 // Marks `label` as a ticked or unticked check row symbol ("checkmark.circle.fill" / "circle.dotted").
 void setTicked(QLabel* symbolLabel, bool ticked, int sizePx = 18);
+
+// A disclosure: a text button with an arrow that shows or hides `content` (hidden at first).
+QToolButton* disclosure(const QString& title, QWidget* content, QWidget* parent = nullptr);
+
+// The tallest height up to `maxHeightPx` at which `editor` shows whole lines: a line cut through its
+// glyphs at the bottom reads as a rendering fault.
+void fitWholeLines(QPlainTextEdit* editor, int maxHeightPx);
+
+// Digits of one width in `widget`'s font, so a figure that changes does not make its line jitter.
+void useTabularDigits(QWidget* widget);
 } // namespace Theme

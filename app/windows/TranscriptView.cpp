@@ -43,6 +43,15 @@ TranscriptView::TranscriptView(const QString& placeholder, QWidget* parent)
     m_text->document()->setDocumentMargin(6);
     m_text->hide();
     layout->addWidget(m_text, 1);
+
+    QScrollBar* scroll = m_text->verticalScrollBar();
+    connect(scroll, &QScrollBar::valueChanged, this,
+            [this, scroll](int value) { m_followNewest = value >= scroll->maximum() - 4; });
+    // Lines wrap again when the view narrows or shortens: the newest must not slip below the edge.
+    connect(scroll, &QScrollBar::rangeChanged, this, [this, scroll](int, int maximum) {
+        if (m_followNewest)
+            scroll->setValue(maximum);
+    });
 }
 
 void TranscriptView::setLines(const QList<TranscriptLine>& lines)
@@ -50,7 +59,7 @@ void TranscriptView::setLines(const QList<TranscriptLine>& lines)
     if (lines == m_lines)
         return;
     QScrollBar* scroll = m_text->verticalScrollBar();
-    const bool followNewest = m_lines.isEmpty() || scroll->value() >= scroll->maximum() - 4;
+    const bool followNewest = m_lines.isEmpty() || m_followNewest;
     const bool grows =
         lines.size() > m_lines.size() && std::equal(m_lines.begin(), m_lines.end(), lines.begin());
     if (!grows) {
@@ -64,6 +73,7 @@ void TranscriptView::setLines(const QList<TranscriptLine>& lines)
     m_placeholderLabel->setVisible(m_lines.isEmpty());
     m_text->setVisible(!m_lines.isEmpty());
     if (followNewest) {
+        m_followNewest = true;
         scroll->setValue(scroll->maximum());
         // The document lays out lazily: scroll again once the new lines have their height.
         QMetaObject::invokeMethod(

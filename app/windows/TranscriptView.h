@@ -31,4 +31,7 @@ private:
     QList<TranscriptLine> m_lines;
     QLabel* m_placeholderLabel = nullptr;
     QTextBrowser* m_text = nullptr;
+    // The view shows the newest line and keeps it in view through new lines and resizes, until the
+    // user scrolls up to read.
+    bool m_followNewest = true;
 };

@@ -110,7 +110,7 @@ QWidget* VoiceSettingsWindow::buildStyleSection()
     layout->addWidget(label);
     m_styleEditor = new QPlainTextEdit(section);
     m_styleEditor->setObjectName(QStringLiteral("styleEditor"));
-    m_styleEditor->setFixedHeight(kStyleEditorHeightPx);
+    Theme::fitWholeLines(m_styleEditor, kStyleEditorHeightPx);
     connect(m_styleEditor, &QPlainTextEdit::textChanged, this, &VoiceSettingsWindow::styleEdited);
     layout->addWidget(m_styleEditor);
     layout->addWidget(

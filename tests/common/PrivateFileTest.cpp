@@ -1,11 +1,14 @@
 #include "app/common/PrivateFile.h"
 #include "app/common/AppError.h"
 #include "app/common/AppPaths.h"
+#include "app/common/FileSystem.h"
+#include "tests/support/PrivateMounts.h"
 #include "tests/support/TestDataHome.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -26,10 +29,15 @@ ino_t inode(const QString& path)
 TEST(PrivateFile, WritesPrivatelyAndAtomicallyWhateverTheUmask)
 {
     TestDataHome home;
+    {
+        UmaskGuard closed(0277); // mkdir alone would give 0500: a folder nothing can be saved into
+        PrivateFile::ensureFolder(AppPaths::transcriptsFolder());
+        EXPECT_EQ(posixMode(AppPaths::dataFolder()), 0700);
+        EXPECT_EQ(posixMode(AppPaths::transcriptsFolder()), 0700);
+    }
     UmaskGuard open(0); // a permissive umask must not make the file readable by others
     const QString folder = AppPaths::dataFolder() + "/a/b";
     PrivateFile::ensureFolder(folder);
-    EXPECT_EQ(posixMode(AppPaths::dataFolder()), 0700);
     EXPECT_EQ(posixMode(folder), 0700);
 
     const QString file = folder + "/history.json";
@@ -55,21 +63,35 @@ TEST(PrivateFile, AFailedRenameLeavesNoTemporaryFile)
 
 TEST(PrivateFile, FailureKeepsThePreviousFileAndSpeaksFrench)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root ignores folder permissions";
+    // A data folder on a read-only mount, which root cannot write either. Where this process may not
+    // mount, the file system answers as a read-only volume through the seam.
+    struct ReadOnlyVolume final : FileSystem {
+        int createTemporary(QByteArray&) override
+        {
+            errno = EROFS;
+            return -1;
+        }
+    } readOnly;
     TestDataHome home;
     const QString folder = AppPaths::dataFolder();
     PrivateFile::ensureFolder(folder);
     PrivateFile::write(folder + "/history.json", "kept");
-    ::chmod(QFile::encodeName(folder).constData(), 0500);
+    QString why;
+    const bool mounted = PrivateMounts::bindReadOnly(folder, &why);
+    std::optional<FileSystem::Override> seam;
+    if (!mounted)
+        seam.emplace(readOnly);
     try {
         PrivateFile::write(folder + "/history.json", "lost");
-        FAIL() << "writing into a read-only folder must throw";
+        ADD_FAILURE() << "writing into a read-only folder must throw";
     } catch (const AppError& e) {
-        EXPECT_TRUE(e.message().contains("« history.json »")) << e.message().toStdString();
+        EXPECT_EQ(e.message(),
+                  "Le volume est en lecture seule : impossible d’enregistrer le fichier « history.json ».");
     }
-    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    if (mounted)
+        PrivateMounts::unmount(folder);
     EXPECT_EQ(PrivateFile::read(folder + "/history.json").value(), QByteArray("kept"));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"history.json"});
 }
 
 TEST(PrivateFile, FolderRulesAndReads)
@@ -88,4 +110,11 @@ TEST(PrivateFile, FolderRulesAndReads)
 
     PrivateFile::write(folder + "/blocker", "x");
     EXPECT_THROW(PrivateFile::ensureFolder(folder + "/blocker/inner"), AppError);
+
+    // Only what an interrupted save leaves is removed at start, never a file of the user's.
+    for (const char* name : {".history.json.Ab12Z9.partial", ".Appel-1.wav.partial"})
+        EXPECT_TRUE(PrivateFile::isInterruptedSave(name)) << name;
+    for (const char* name : {"history.json", ".orlea.lock", "Appel-1.wav.input.caf", ".partial",
+                             ".notes.backup", "copie.partial"})
+        EXPECT_FALSE(PrivateFile::isInterruptedSave(name)) << name;
 }

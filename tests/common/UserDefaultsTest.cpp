@@ -3,18 +3,25 @@
 #include "tests/support/TestDataHome.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-TEST(UserDefaults, ValuesKeepTheirTypeAcrossRuns)
+TEST(UserDefaults, ValuesKeepTheirTypeAcrossRunsInAPrivateFile)
 {
     TestDataHome home;
     {
+        const mode_t previous = ::umask(0); // a permissive umask must not expose the settings
         UserDefaults defaults(AppPaths::preferencesFile());
         defaults.setString(SettingsKey::company, "SCI Les Lilas");
         defaults.setBool(SettingsKey::recordingEnabled, false);
         defaults.setData(SettingsKey::voiceEQ, QByteArray("{\"enabled\":true}\0\xff", 18));
         defaults.setString(SettingsKey::voice, "false"); // a string that looks like a bool stays a string
+        defaults.sync();
+        ::umask(previous);
     }
+    EXPECT_EQ(posixMode(AppPaths::preferencesFile()), 0600);
+    EXPECT_EQ(posixMode(QFileInfo(AppPaths::preferencesFile()).absolutePath()), 0700);
     UserDefaults defaults(AppPaths::preferencesFile());
     EXPECT_EQ(defaults.string(SettingsKey::company), QString("SCI Les Lilas"));
     EXPECT_EQ(defaults.boolean(SettingsKey::recordingEnabled), false);

@@ -229,6 +229,47 @@ TEST_F(DemoProgramTest, SigtermDuringTheConversationEndsAndSavesItBeforeExiting)
         QFile::exists(home.path() + "/Velkaro/Recordings/Appel-" + uuidText(records.first().id) + ".wav"));
 }
 
+TEST_F(DemoProgramTest, ASecondOrleaOnTheSameDataIsRefusedAndAKilledOneLeavesNoLockBehind)
+{
+    ASSERT_TRUE(readUntil("Données : ", 60000)) << diagnostics();
+    const qint64 first = process.processId();
+    QProcess second;
+    second.setProcessEnvironment(process.processEnvironment());
+    second.start(process.program(), process.arguments());
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(second.exitCode(), 1);
+    const QString refusal = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_TRUE(refusal.contains(
+        QStringLiteral("Échec : Orlea est déjà ouvert avec le dossier de données « %1/Velkaro » "
+                       "(processus %2).")
+            .arg(home.path())
+            .arg(first)))
+        << refusal.toStdString();
+    EXPECT_EQ(process.state(), QProcess::Running) << "the first copy carries on";
+
+    // The window says it in a dialog as well; without a screen nobody could close one, so it must not wait.
+    QProcess window;
+    window.setProcessEnvironment(process.processEnvironment());
+    window.start(process.program(), {});
+    ASSERT_TRUE(window.waitForFinished(60000)) << "a refusal without a screen waits for nobody";
+    EXPECT_EQ(window.exitCode(), 1);
+    EXPECT_TRUE(QString::fromUtf8(window.readAllStandardError()).contains("Échec : Orlea est déjà ouvert"));
+
+    // Killed outright: the next start takes the folder over and clears what an interrupted save left.
+    process.kill();
+    ASSERT_TRUE(process.waitForFinished(10000));
+    const QString stray = home.path() + "/Velkaro/.history.json.Ab12Z9.partial";
+    {
+        QFile file(stray);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[{\"id\":");
+    }
+    output.clear();
+    launch();
+    ASSERT_TRUE(readUntil("Données : ", 60000)) << diagnostics();
+    EXPECT_FALSE(QFile::exists(stray)) << "the half-written temporary file is removed at start";
+}
+
 class UnreachableAIDemoTest : public DemoProgramTest {
 protected:
     void SetUp() override

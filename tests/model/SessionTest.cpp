@@ -149,6 +149,17 @@ TEST_F(SessionTest, ArmingIsRefusedWithoutAnAnsweringAIOrAValidSetup)
     const QString silence = "L’IA ne répond pas. Vérifiez la clé, l’accès API et la connexion Internet.";
     EXPECT_EQ(model->aiStatus(), silence);
     EXPECT_EQ(model->error(), std::optional<QString>(silence));
+
+    // An endpoint that would carry the key in clear to another machine is refused before any check.
+    model->setError(std::nullopt);
+    qputenv("ORLEA_REALTIME_URL", "ws://192.0.2.1/v1/realtime");
+    model->toggleArmed();
+    EXPECT_FALSE(model->checkingAI()) << "no connection is attempted";
+    EXPECT_FALSE(model->armed());
+    ASSERT_TRUE(model->error().has_value());
+    EXPECT_TRUE(
+        model->error()->startsWith("L’adresse du service IA « ws://192.0.2.1/v1/realtime » est refusée"))
+        << model->error()->toStdString();
 }
 
 TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSession)
@@ -174,6 +185,59 @@ TEST_F(SessionTest, AccessibilityWithdrawnWhileArmedDisarmsAndSleepEndsTheSessio
     EXPECT_FALSE(model->armed());
     EXPECT_EQ(model->status(), "En pause · Mac en veille");
     EXPECT_EQ(model->records().size(), 1);
+}
+
+TEST_F(SessionTest, ACallSeenRingingBeforeListeningStoppedWaitsThreeSecondsAgainAfterReArming)
+{
+    const struct {
+        const char* how;
+        std::function<void()> stop;
+        std::function<void()> undo;
+    } ways[] = {
+        {"paused by the user", [&] { model->toggleArmed(); }, [] {}},
+        {"Accessibility withdrawn",
+         [&] {
+             mac.setAccessibilityTrusted(false);
+             advance(1.0);
+         },
+         [&] { mac.setAccessibilityTrusted(true); }},
+        {"the Mac went to sleep",
+         [&] {
+             mac.sleep();
+             pumpEvents();
+         },
+         [&] { advance(8.5); }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        model->toggleArmed();
+        ASSERT_TRUE(waitFor([&] { return model->armed(); })) << model->error().value_or("").toStdString();
+        mac.ring("06 11 22 33 44");
+        advance(1.5);
+        ASSERT_EQ(model->detail(), "Appel entrant · 06 11 22 33 44");
+        way.stop();
+        ASSERT_FALSE(model->armed());
+        advance(4.0);
+        way.undo();
+        model->setError(std::nullopt);
+        model->setDetail("");
+
+        model->toggleArmed();
+        ASSERT_TRUE(waitFor([&] { return model->armed(); })) << model->error().value_or("").toStdString();
+        advance(1.0);
+        EXPECT_FALSE(model->busy()) << "the call still ringing is not answered at once";
+        EXPECT_EQ(model->detail(), "Appel entrant · 06 11 22 33 44") << "it is announced again";
+        advance(1.5);
+        EXPECT_FALSE(model->busy());
+        advance(1.5);
+        EXPECT_TRUE(model->busy()) << "taken after three seconds of ringing seen while listening";
+
+        model->toggleArmed();
+        model->finish();
+        mac.callerHangsUp();
+        advance(9.0);
+        ASSERT_FALSE(model->busy());
+    }
 }
 
 TEST_F(SessionTest, FinishWhileConnectingSavesTheRecordAndVoidsTheLateReadyAndTimeout)
@@ -468,11 +532,55 @@ TEST_F(SessionTest, PreparingTheNativeAudioProvesBothCircuitsAndSelectsThemInThe
     EXPECT_EQ(model->outputUID(), VelkaroDevices::kVoiceUID);
     EXPECT_EQ(defaults.string(SettingsKey::inputUID), VelkaroDevices::kCallUID);
     EXPECT_EQ(model->nativeAudioStatus(), "Son configuré · les deux circuits transmettent le signal de test");
-    EXPECT_TRUE(model->log().first().endsWith(" · Liaison Orlea configurée dans Téléphone"));
+    EXPECT_TRUE(std::any_of(model->log().begin(), model->log().end(), [](const QString& line) {
+        return line.endsWith(" · Liaison Orlea configurée dans Téléphone");
+    }));
 
     model->resetPhoneAudio();
     for (int step = 0; step < 100 && model->preparingAudio(); ++step)
         advance(0.1);
     EXPECT_FALSE(model->routingConfirmed());
     EXPECT_EQ(model->nativeAudioStatus(), "Téléphone utilise le son système");
+}
+
+TEST_F(SessionTest, OrleaComesBackInFrontOfThePhoneAppWhateverItsAudioMenuGave)
+{
+    sim::Desktop& desktop = mac.desktop();
+    const QString self = sim::Desktop::kSelfBundleIdentifier;
+    auto settled = [&] {
+        for (int step = 0; step < 200 && model->preparingAudio(); ++step)
+            advance(0.1);
+        return !model->preparingAudio();
+    };
+    const QString declined =
+        " · Téléphone est resté au premier plan : revenez dans Orlea pour voir le résultat.";
+
+    desktop.setSelfActivation(sim::SelfActivation::Granted);
+    model->prepareNativeAudio();
+    ASSERT_TRUE(settled());
+    EXPECT_TRUE(model->routingConfirmed()) << model->error().value_or("").toStdString();
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), self) << "after a configuration that worked";
+
+    model->resetPhoneAudio();
+    ASSERT_TRUE(settled());
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), self) << "after giving the Phone app its system sound";
+
+    desktop.setOpenApplicationError(
+        workspace::Error{"NSCocoaErrorDomain", 260, "L’application « Téléphone » est introuvable."});
+    model->prepareNativeAudio();
+    ASSERT_TRUE(settled());
+    EXPECT_FALSE(model->routingConfirmed());
+    EXPECT_TRUE(model->error().has_value());
+    EXPECT_EQ(desktop.frontmostBundleIdentifier(), self) << "after a configuration that failed";
+    desktop.setOpenApplicationError(std::nullopt);
+
+    // When macOS keeps the Phone app in front, the user is only told where to look.
+    model->setError(std::nullopt);
+    desktop.setSelfActivation(sim::SelfActivation::DeclinedWhileAnotherIsInFront);
+    model->prepareNativeAudio();
+    ASSERT_TRUE(settled());
+    EXPECT_TRUE(model->routingConfirmed());
+    EXPECT_FALSE(model->error().has_value()) << model->error()->toStdString();
+    EXPECT_NE(desktop.frontmostBundleIdentifier(), self);
+    EXPECT_TRUE(model->log().first().endsWith(declined)) << model->log().first().toStdString();
 }

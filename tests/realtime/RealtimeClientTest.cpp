@@ -5,6 +5,8 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QTcpServer>
 #include <QUrlQuery>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -145,6 +147,52 @@ TEST_P(RealtimeClientTest, SettingAndEnvironmentReplaceTheEndpoint)
     qputenv("ORLEA_REALTIME_URL", "ws://127.0.0.1:10/v1/realtime");
     EXPECT_EQ(configured.endpointURL("m").toString(), "ws://127.0.0.1:10/v1/realtime?model=m");
     qunsetenv("ORLEA_REALTIME_URL");
+}
+
+TEST(RealtimeClientEndpoint, TheKeyLeavesOnlyOverTlsOrForThisMachine)
+{
+    struct Case {
+        const char* url;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"wss://api.openai.com/v1/realtime", true},
+        {"wss://proxy.example.com:8443/v1/realtime", true},
+        {"ws://127.0.0.1:43085/v1/realtime", true},
+        {"ws://127.8.9.10/v1/realtime", true},
+        {"ws://[::1]:80/v1/realtime", true},
+        {"ws://LocalHost:9/v1/realtime", true},
+        {"ws://api.openai.com/v1/realtime", false},
+        {"ws://192.168.1.20:8080/v1/realtime", false},
+        {"ws://127.0.0.1.example.com/v1/realtime", false},
+        {"http://127.0.0.1/v1/realtime", false},
+        {"https://api.openai.com/v1/realtime", false},
+        {"api.openai.com/v1/realtime", false},
+        {"wss:///v1/realtime", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(!RealtimeClient::endpointRefusal(QUrl(c.url)).has_value(), c.allowed) << c.url;
+
+    // Plain ws:// to another machine: refused before any connection, the key never sent.
+    QTcpServer listener;
+    ASSERT_TRUE(listener.listen(QHostAddress::AnyIPv4));
+    QString host = QStringLiteral("192.0.2.1"); // no such machine: nothing could answer anyway
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            host = address.toString();
+    const QUrl remote(QStringLiteral("ws://%1:%2/v1/realtime").arg(host).arg(listener.serverPort()));
+    RealtimeClient client(remote);
+    CallbackLog log;
+    log.attach(client);
+    client.connect("sk-secret", "gpt-realtime", "marin", "Consignes");
+    ASSERT_TRUE(waitUntil([&] { return !log.errors.isEmpty(); }));
+    EXPECT_EQ(log.errors,
+              QStringList{"L’adresse du service IA « " + remote.toString() +
+                          " » est refusée : la clé n’est envoyée qu’en wss://, ou en ws:// vers ce "
+                          "Mac (127.0.0.1, localhost). Corrigez le réglage « realtimeURL » ou "
+                          "ORLEA_REALTIME_URL."});
+    settle();
+    EXPECT_FALSE(listener.hasPendingConnections()) << "a connection was opened to " << host.toStdString();
 }
 
 TEST_P(RealtimeClientTest, ReadinessGatesAudioAndInstructions)

@@ -101,5 +101,7 @@ TEST(ResponseLatency, SummaryAndFrenchLabels)
     EXPECT_EQ(ResponseLatency::liveLabel({}), QString());
     EXPECT_EQ((ResponseLatency{1, 900, 900}).label(), "Réactivité : médiane 0,9 s · 1 réponse mesurée");
     EXPECT_EQ((ResponseLatency{6, 900, 1400}).label(),
-              "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées");
+              "Réactivité : médiane 0,9 s · la plus lente en 1,4 s · 6 réponses mesurées");
+    EXPECT_EQ((ResponseLatency{12, 900, 1400}).label(),
+              "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 12 réponses mesurées");
 }

@@ -142,6 +142,15 @@ TEST(HistoryCodec, InterruptedAnswersAndResponsivenessAreOptionalAdditions)
     const auto decoded = HistoryCodec::decode(HistoryCodec::encode({record}));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ((*decoded)[0], record);
+
+    // A summary's provision still pending when the call was saved stays marked as such.
+    record.usage->pendingSummaries = 1;
+    EXPECT_TRUE(toText(HistoryCodec::encode({record}))
+                    .contains(QStringLiteral(
+                        R"("pendingResponses":1,"model":"gpt-realtime","pendingSummaries":1})")));
+    const auto provisioned = HistoryCodec::decode(HistoryCodec::encode({record}));
+    ASSERT_TRUE(provisioned.has_value());
+    EXPECT_EQ((*provisioned)[0], record);
 }
 
 TEST(HistoryCodec, EscapesEveryStringSafely)
@@ -248,4 +257,130 @@ TEST(HistoryCodec, NullOrMissingOptionalsReadAsAbsent)
     const auto fromLower = HistoryCodec::decode(lower);
     ASSERT_TRUE(fromLower.has_value());
     EXPECT_EQ((*fromLower)[0].id, kRecordId);
+}
+
+// The start-up reader takes records in the encoder's own form straight from the bytes and keeps those
+// bytes for the next save. Whatever the file holds, it must read exactly what the plain reader reads,
+// and keep only bytes that are the record's own encoding.
+TEST(HistoryCodec, TheFastReaderReadsWhatThePlainReaderReads)
+{
+    CallRecord odd = fullRecord();
+    odd.id = QUuid::createUuid();
+    odd.date = -1234.5e-3;
+    odd.caller = QStringLiteral("« Dupont » \"cité\" \\ / \t\n\r\b\f") + QChar(0x01) + QChar(0x1F) +
+                 QChar(0) + QChar(0x7F) + QString::fromUtf8("😀 é ’ œ") + QChar(0x2028) + QChar(0xD800);
+    odd.usage = ConversationUsage{-3, 999'999'999'999'999, std::nullopt, 0, QStringLiteral("m")};
+    CallRecord big = minimalRecord();
+    big.id = QUuid::createUuid();
+    big.date = 1e300;
+    big.transcript.clear();
+    CallRecord timed = fullRecord();
+    timed.id = QUuid::createUuid();
+    timed.transcript[0].interrupted = true;
+    timed.responseLatency = ResponseLatency{6, 900, 1400};
+    CallRecord drafted = fullRecord();
+    drafted.id = QUuid::createUuid();
+    drafted.usage->pendingSummaries = 1;
+    drafted.followUpDraft = FollowUpDraft{QStringLiteral("Claire « Martin »"),
+                                          QString(),
+                                          QStringLiteral("12 rue des Lilas"),
+                                          QStringLiteral("Fuite d’eau\nsous l’évier."),
+                                          true,
+                                          QStringLiteral("Fuite en cours"),
+                                          QStringLiteral("SCI Lilas"),
+                                          std::nullopt};
+    CallRecord decided = drafted;
+    decided.id = QUuid::createUuid();
+    decided.usage->pendingSummaries = 0;
+    decided.followUpDraft->urgent = false;
+    decided.followUpDraft->decision = FollowUpDraft::Decision::Applied;
+    CallRecord ignored = decided;
+    ignored.id = QUuid::createUuid();
+    ignored.followUpDraft->decision = FollowUpDraft::Decision::Ignored;
+    QList<CallRecord> records{fullRecord(), minimalRecord(), odd, big, timed, drafted, decided, ignored};
+    for (double date : {0.25, 818431503.25, 9007199254740993.0, -0.0}) {
+        CallRecord dated = minimalRecord();
+        dated.id = QUuid::createUuid();
+        dated.date = date;
+        records.append(dated);
+    }
+
+    // One thing changed in the second of two records, or in the file around them.
+    const QByteArray first = HistoryCodec::encodeRecord(fullRecord());
+    const QByteArray second = HistoryCodec::encodeRecord(minimalRecord());
+    auto withSecond = [&](const QByteArray& changed) { return "[" + first + "," + changed + "]"; };
+    auto changedSecond = [&](const char* from, const char* to) {
+        return withSecond(QByteArray(second).replace(from, to));
+    };
+    const QByteArray id = uuidText(kRecordId).toLatin1();
+    struct Case {
+        const char* what;
+        QByteArray file;
+        int kept; // records whose bytes are kept; -1 when the file is unreadable
+    };
+    const std::vector<Case> cases{
+        {"as written, every kind of value", HistoryCodec::encode(records), 11}, // -0 reads back as 0
+        {"summary provision written 0",
+         changedSecond("\"note\":\"\"", "\"note\":\"\",\"usage\":{\"inputTokens\":1,\"outputTokens\":2,"
+                                        "\"pendingResponses\":0,\"model\":\"m\",\"pendingSummaries\":0}"),
+         1},
+        {"draft decision null",
+         changedSecond("\"note\":\"\"",
+                       "\"note\":\"\",\"followUpDraft\":{\"callerName\":\"\",\"callbackNumber\":\"\","
+                       "\"address\":\"\",\"request\":\"r\",\"urgency\":\"normal\","
+                       "\"urgencyReason\":\"\",\"dossier\":\"d\",\"decision\":null}"),
+         1},
+        {"draft of an unknown urgency",
+         changedSecond("\"note\":\"\"",
+                       "\"note\":\"\",\"followUpDraft\":{\"callerName\":\"\",\"callbackNumber\":\"\","
+                       "\"address\":\"\",\"request\":\"r\",\"urgency\":\"Urgent\","
+                       "\"urgencyReason\":\"\",\"dossier\":\"d\"}"),
+         -1},
+        {"two plain records", withSecond(second), 2},
+        {"blanks inside", changedSecond(",", " , "), 1},
+        {"lower-case id", changedSecond(id.constData(), id.toLower().constData()), 1},
+        {"null dossier", changedSecond("}]", "}],\"dossier\":null"), 1},
+        {"keys in another order",
+         withSecond(QByteArray(second)
+                        .replace("\"kind\":\"Appel\",", "")
+                        .replace("\"note\":\"\"", "\"note\":\"\",\"kind\":\"Appel\"")),
+         1},
+        {"unknown key", changedSecond("\"note\":", "\"mood\":[1,{\"a\":\"]}\\\"\"}],\"note\":"), 1},
+        {"escaped accent", changedSecond("Bonjour", "Bonj\\u00f4ur\\/"), 1},
+        {"date written 0.0", changedSecond("\"date\":0", "\"date\":0.0"), 1},
+        {"date written 1E3", changedSecond("\"date\":0", "\"date\":1E3"), 1},
+        {"usage counts written 1.0",
+         changedSecond("\"note\":\"\"", "\"note\":\"\",\"usage\":{\"inputTokens\":1.0,\"outputTokens\":2,"
+                                        "\"pendingResponses\":0,\"model\":\"m\"}"),
+         1},
+        {"blanks around the array", " " + withSecond(second) + "\n", 0},
+        {"empty array", "[]", 0},
+        {"trailing garbage", withSecond(second) + "]", -1},
+        {"trailing comma", "[" + first + "," + second + ",]", -1},
+        {"missing note", changedSecond(",\"note\":\"\"", ""), -1},
+        {"raw control character", changedSecond("Bonjour", "Bon\x01jour"), 1},
+        {"invalid UTF-8", changedSecond("Bonjour", "Bon\xC3jour"), -1},
+        {"not an array", "{\"records\":[]}", -1},
+        {"element not an object", "[" + first + ",1]", -1},
+        {"truncated", withSecond(second).chopped(2), -1},
+        {"empty file", "", -1},
+    };
+    for (const Case& c : cases) {
+        const auto plain = HistoryCodec::decode(c.file);
+        const auto quick = HistoryCodec::decodeKeepingJson(c.file);
+        ASSERT_EQ(quick.has_value(), plain.has_value()) << c.what;
+        EXPECT_EQ(plain.has_value(), c.kept >= 0) << c.what;
+        if (!plain)
+            continue;
+        EXPECT_EQ(quick->records, *plain) << c.what;
+        ASSERT_EQ(quick->json.size(), plain->size()) << c.what;
+        int kept = 0;
+        for (qsizetype i = 0; i < plain->size(); ++i) {
+            if (quick->json[i].isEmpty())
+                continue;
+            ++kept;
+            EXPECT_EQ(quick->json[i], HistoryCodec::encodeRecord((*plain)[i])) << c.what << ", record " << i;
+        }
+        EXPECT_EQ(kept, c.kept) << c.what;
+    }
 }

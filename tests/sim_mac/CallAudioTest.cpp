@@ -165,6 +165,20 @@ TEST_F(CallAudioTest, RouteChangesMidCallReopenTheAudio)
     EXPECT_FALSE(mac.callAudio().isOpen());
 }
 
+TEST_F(CallAudioTest, ALongCallKeepsOnlyTheFirstSecondsOfWhatTheCallerHeard)
+{
+    // The Phone app on the built-in devices: the caller hears the Mac's microphone from the answer on.
+    mac.audioServer().setInputSource(sim::AudioServer::kMicrophoneID, sim::InputSource::tone(440, 0.3f));
+    mac.ring(QStringLiteral("Marie"), sim::toneVoice(733, 0.5f));
+    ASSERT_NO_FATAL_FAILURE(answer());
+    mac.advance(sim::PhoneCallAudio::kKeptSeconds + 15);
+    const std::vector<float> heard = mac.callAudio().heardByCaller();
+    EXPECT_EQ(heard.size(), size_t(sim::PhoneCallAudio::kKeptSeconds * 48000))
+        << "a long call must not pile up what the caller heard";
+    ASSERT_GE(heard.size(), 12000u);
+    EXPECT_NEAR(toneAmplitude(heard, 440, 0, 12000), 0.3, 0.02) << "index 0 is still the answer";
+}
+
 TEST(RealTimeMac, CallAudioRunsOnTheServersClockAndAnswersComeThroughQtTimers)
 {
     TestDataHome home;

@@ -85,6 +85,11 @@ TEST(RecordingView, ShowsEachStateWithItsText)
     saveSnapshot(view, QStringLiteral("recording-finalizing"));
 
     view.setRecord(recorded, false, wav);
+    const int playerHeight = view.sizeHint().height();
+    view.setRecord(demo, false, std::nullopt);
+    EXPECT_LT(view.sizeHint().height(), playerHeight)
+        << "a one-line message takes one line's room, not the player's";
+    view.setRecord(recorded, false, wav);
     EXPECT_EQ(view.state(), RecordingView::State::Player) << "finalisation ended: the player appears";
     EXPECT_TRUE(visibleText(view, RecordingView::kHeading));
     ASSERT_NE(view.playback()->player(), nullptr);
@@ -149,6 +154,38 @@ TEST(RecordingView, PlayerLoadsARealRecording)
     view.setRecord(recordNamed(QString()), false, std::nullopt);
     EXPECT_EQ(view.playback()->player(), nullptr) << "another record without audio drops the player";
     EXPECT_FALSE(view.controls()->isEnabled());
+}
+
+TEST(RecordingView, ADamagedRecordingSaysSoInsteadOfPlaying)
+{
+    QTemporaryDir folder;
+    // The header overwritten, as a failing disk or a copy cut short leaves it: caught before any player.
+    const QString overwritten = folder.filePath(QStringLiteral("Appel-3.wav"));
+    writeToneWav(overwritten);
+    {
+        QFile file(overwritten);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(44, '\x7f'));
+    }
+    RecordingView view;
+    view.resize(560, view.sizeHint().height());
+    view.setRecord(recordNamed(QStringLiteral("Appel-3.wav")), false, overwritten);
+    EXPECT_EQ(view.state(), RecordingView::State::Unreadable);
+    EXPECT_TRUE(visibleText(view, RecordingView::kUnreadableText));
+    EXPECT_EQ(view.playback()->player(), nullptr) << "nothing is handed to the media player";
+    saveSnapshot(view, QStringLiteral("recording-unreadable"));
+
+    // A header that reads but a content the player cannot decode: its error turns the panel the same way.
+    const QString good = folder.filePath(QStringLiteral("Appel-4.wav"));
+    writeToneWav(good);
+    view.setRecord(recordNamed(QStringLiteral("Appel-4.wav")), false, good);
+    ASSERT_EQ(view.state(), RecordingView::State::Player);
+    ASSERT_NE(view.playback()->player(), nullptr);
+    emit view.playback()->player()->errorOccurred(QMediaPlayer::FormatError,
+                                                  QStringLiteral("décodage impossible"));
+    EXPECT_EQ(view.state(), RecordingView::State::Unreadable);
+    EXPECT_TRUE(visibleText(view, RecordingView::kUnreadableText));
+    EXPECT_EQ(view.playback()->player(), nullptr) << "the failed player is let go";
 }
 
 TEST(AudioPlayerControls, ClockText)

@@ -170,7 +170,8 @@ TEST_F(AgentViewsTest, TheSheetOpensOnTheStoredToneAndSavesWhatTheUserChose)
     EXPECT_EQ(company->text(), QStringLiteral("Foncière des Tilleuls"));
     EXPECT_EQ(voice->currentText(), QStringLiteral("marin"));
     EXPECT_EQ(voice->count(), 10);
-    EXPECT_EQ(mission->height(), 190);
+    EXPECT_LE(mission->height(), 190);
+    EXPECT_GT(mission->height(), 170) << "about 190 points, in whole lines";
     saveSnapshot(sheet, QStringLiteral("agent-setup-sheet"));
 
     // The custom-voice details stay folded until asked for.
@@ -347,4 +348,61 @@ TEST_F(AgentViewsTest, ThePageSavesItsFieldsAndKeepsWhatTheUserTypes)
     EXPECT_FALSE(model->showAgentSetup());
     findButton(page, QStringLiteral("Ouvrir mon assistant IA"))->click();
     EXPECT_TRUE(model->showAgentSetup());
+}
+
+TEST_F(AgentViewsTest, ThePageIsLockedLikeTheDashboardAndLeavingItDropsWhatWasNotSaved)
+{
+    auto model = makeModel();
+    AgentPage page(*model);
+    page.resize(880, 780);
+    page.show();
+    settle();
+    auto* company = child<QLineEdit>(page, "companyField");
+    auto* voice = child<QComboBox>(page, "voicePicker");
+    auto* instructions = child<QPlainTextEdit>(page, "instructionsEditor");
+    ASSERT_TRUE(company && voice && instructions);
+    QAbstractButton* save = findButton(page, QStringLiteral("Enregistrer"));
+    QAbstractButton* open = findButton(page, QStringLiteral("Ouvrir mon assistant IA"));
+    const QList<QWidget*> controls{company, voice, instructions, save, open};
+
+    const struct {
+        const char* state;
+        bool armed;
+        bool busy;
+        const char* note;
+    } states[] = {
+        {"listening", true, false, "Le standard est actif : mettez-le en pause pour modifier votre agent."},
+        {"in a conversation", false, true,
+         "Une conversation est en cours : votre agent se modifie après l’appel."},
+        {"in a conversation while listening", true, true,
+         "Une conversation est en cours : votre agent se modifie après l’appel."},
+    };
+    for (const auto& state : states) {
+        SCOPED_TRACE(state.state);
+        model->setArmed(state.armed);
+        model->setBusy(state.busy);
+        settle();
+        for (QWidget* control : controls)
+            EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+        EXPECT_TRUE(showsText(page, QString::fromUtf8(state.note)));
+    }
+    model->setArmed(false);
+    model->setBusy(false);
+    settle();
+    for (QWidget* control : controls)
+        EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
+
+    // Typed, not saved, then another page: the page shows the saved agent again.
+    const QString savedCompany = model->company();
+    const QString savedInstructions = model->customInstructions();
+    replaceText(company, QStringLiteral("Gestion Dupont"));
+    pick(voice, QStringLiteral("Coral"));
+    replaceText(instructions, QStringLiteral("Prends un message."));
+    page.hide();
+    page.show();
+    settle();
+    EXPECT_EQ(company->text(), savedCompany);
+    EXPECT_EQ(voice->currentData().toString(), model->voice());
+    EXPECT_EQ(instructions->toPlainText(), savedInstructions);
+    EXPECT_EQ(model->company(), savedCompany) << "nothing was saved on the way";
 }

@@ -231,7 +231,9 @@ TEST_F(ConnectionsPageTest, TheKeyFieldSavesClearsAndRemovesTheKey)
     auto* field = panel.findChild<QLineEdit*>("keyField");
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->echoMode(), QLineEdit::Password) << "the key must not be readable on screen";
-    EXPECT_EQ(field->placeholderText(), "");
+    EXPECT_EQ(field->placeholderText(), "Collez votre clé ici (sk-…)") << "an empty field says what it takes";
+    EXPECT_TRUE(showsText(panel, "Clé OpenAI"));
+    EXPECT_FALSE(findButton(panel, "Retirer la clé")->isEnabled()) << "no key to remove";
 
     // A blank key is refused and stays in the field for correction.
     QTest::keyClicks(field, "   ");
@@ -250,10 +252,12 @@ TEST_F(ConnectionsPageTest, TheKeyFieldSavesClearsAndRemovesTheKey)
     EXPECT_EQ(field->placeholderText(), "Une clé est enregistrée · saisir pour remplacer");
     EXPECT_TRUE(showsText(panel, "Clé enregistrée · connexion à vérifier"));
 
+    ASSERT_TRUE(findButton(panel, "Retirer la clé")->isEnabled());
     findButton(panel, "Retirer la clé")->click();
     settle();
     EXPECT_FALSE(model->keyPresent());
-    EXPECT_EQ(field->placeholderText(), "");
+    EXPECT_EQ(field->placeholderText(), "Collez votre clé ici (sk-…)");
+    EXPECT_FALSE(findButton(panel, "Retirer la clé")->isEnabled());
 }
 
 TEST_F(ConnectionsPageTest, ButtonsSayWhileTheirWorkRuns)

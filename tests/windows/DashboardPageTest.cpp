@@ -84,6 +84,8 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     EXPECT_TRUE(findButton(page, "Raccrocher et terminer")->isEnabled());
     EXPECT_TRUE(findButton(page, "Arrêter l’agent")->isEnabled());
     EXPECT_FALSE(findButton(page, "Rejoindre l’appel")->isEnabled());
+    EXPECT_FALSE(findButton(page, "Parler à l’IA sur ce Mac")->isEnabled()) << "one conversation at a time";
+    EXPECT_FALSE(findButton(page, "Tester en appelant")->isEnabled());
     auto* transcript = page.findChild<TranscriptView*>();
     ASSERT_NE(transcript, nullptr);
     EXPECT_FALSE(transcript->showsPlaceholder());
@@ -100,6 +102,71 @@ TEST_F(DashboardPageTest, TheStatusCardTellsTheThreeStatesApart)
     EXPECT_TRUE(transcript->showsPlaceholder());
     EXPECT_TRUE(showsText(page, "La transcription apparaîtra ici dès les premières paroles."));
     EXPECT_FALSE(findButton(page, "Raccrocher et terminer")->isEnabled());
+
+    // The Mac audio check reports as it runs: the heading keeps naming the state.
+    const QString report = "Parlez maintenant : « Bonjour, test du microphone. »\nMicro du Mac : 0,8 s de "
+                           "son reçu · 0,8 s envoyé à l’IA · aucune coupure";
+    model->setAudioProbeActive(true);
+    model->setStatus(report);
+    settle();
+    EXPECT_EQ(labelNamed(page, "statusText")->text(), "Vérification de l’audio du Mac…");
+    QLabel* diagnostic = labelNamed(page, "statusDiagnostic");
+    EXPECT_EQ(diagnostic->text(), report);
+    EXPECT_TRUE(diagnostic->isVisibleTo(&page) && diagnostic->wordWrap());
+    EXPECT_TRUE(diagnostic->textInteractionFlags() & Qt::TextSelectableByMouse) << "a report can be copied";
+    model->setAudioProbeActive(false);
+    model->setStatus("Audio du Mac à corriger");
+    settle();
+    EXPECT_EQ(labelNamed(page, "statusText")->text(), "Audio du Mac à corriger");
+    EXPECT_FALSE(diagnostic->isVisibleTo(&page));
+}
+
+TEST_F(DashboardPageTest, TheUsageCounterSaysWhatItsPrudentEstimateIsWorth)
+{
+    auto model = makeModel();
+    DashboardPage page(*model);
+    page.resize(880, 1400);
+    model->setBusy(true);
+    ConversationUsage usage;
+    usage.inputTokens = 10000;
+    usage.outputTokens = 2000;
+    usage.estimatedUSD = 0.59;
+    usage.model = "gpt-realtime";
+    model->setConversationUsage(usage);
+    page.show();
+    settle();
+
+    QLabel* counter = labelNamed(page, "usageCounter");
+    ASSERT_NE(counter, nullptr);
+    EXPECT_EQ(counter->text(), "12000 tokens reçus d’OpenAI · budget prudent : 0.59 $ US");
+    const QFontMetricsF digits(counter->font());
+    for (const QChar digit : QStringLiteral("123456789"))
+        EXPECT_EQ(digits.horizontalAdvance(digit), digits.horizontalAdvance('0'))
+            << "a changing figure must not make the line jitter: " << QString(digit).toStdString();
+    EXPECT_EQ(counter->parentWidget()->findChild<QLabel*>()->property("symbol").toString(), "chart.bar");
+    EXPECT_TRUE(showsText(page,
+                          "Estimation indicative et volontairement majorée, destinée à vous donner un "
+                          "ordre de grandeur. Le montant affiché peut différer de la facturation réelle "
+                          "de votre fournisseur d’IA."));
+
+    const QString method =
+        "Tokens de conversation confirmés à chaque fin de réponse. Pour gpt-realtime : tarifs audio sans "
+        "remise "
+        "de cache, marge de 25 %, arrondi au centime supérieur et provision transcription. Une réponse en "
+        "cours réserve jusqu’à un contexte complet et une réponse maximale : ce montant peut baisser à "
+        "réception du bilan. Estimation en dollars US hors taxes, limitée à cette conversation, pas votre "
+        "facture ni votre solde. Tarifs vérifiés le 1er octobre 2026.";
+    EXPECT_FALSE(showsText(page, method)) << "the method waits behind its disclosure";
+    QAbstractButton* toggle = findButton(page, "Comment le budget est estimé");
+    ASSERT_NE(toggle, nullptr);
+    toggle->click();
+    settle();
+    EXPECT_TRUE(showsText(page, method));
+    QAbstractButton* link = findButton(page, "Consulter la consommation OpenAI");
+    ASSERT_NE(link, nullptr);
+    EXPECT_TRUE(link->isVisibleTo(&page));
+    EXPECT_EQ(link->property("url").toString(), "https://platform.openai.com/usage");
+    saveSnapshot(page, "dashboard-usage");
 }
 
 TEST_F(DashboardPageTest, ArmingAFreshMacIsRefusedThroughTheAlert)

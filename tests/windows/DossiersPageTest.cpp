@@ -22,6 +22,14 @@ QString countsText(int folders, int calls)
 {
     return Dossiers::countsLine(folders, calls);
 }
+
+// Types into the search field as the manager does, then waits for the pause that applies it.
+void type(DossiersPage& page, const QString& text)
+{
+    QTest::keyClicks(page.searchField(), text);
+    QTRY_VERIFY(!page.searchPending());
+    settle();
+}
 } // namespace
 
 class DossiersPageTest : public ModelTest {
@@ -132,31 +140,26 @@ TEST_F(DossiersPageTest, FiltersAndSearchNarrowTheTable)
               QStringLiteral("Rechercher un numéro, un nom, un dossier ou une phrase"));
 
     search->setFocus();
-    QTest::keyClicks(search, QStringLiteral("chaudiere"));
-    settle();
+    type(*page, QStringLiteral("chaudiere"));
     EXPECT_EQ(column(page->table(), DossierTableModel::Caller),
               QStringList{QStringLiteral("Élodie Martin +33 6 12 34 56 78")})
         << "a query typed without accents finds accented text";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("non classe"));
-    settle();
+    type(*page, QStringLiteral("non classe"));
     EXPECT_EQ(column(page->table(), DossierTableModel::Caller), QStringList{QStringLiteral("Appel masqué")});
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("non communique"));
-    settle();
+    type(*page, QStringLiteral("non communique"));
     EXPECT_EQ(page->tableModel()->rowCount(), 1) << "only the masked call has no number";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral(" "));
-    settle();
+    type(*page, QStringLiteral(" "));
     EXPECT_EQ(page->draft().filter.search, QStringLiteral(" "));
     EXPECT_EQ(page->tableModel()->rowCount(), 3) << "one blank matches every call";
 
     search->clear();
-    QTest::keyClicks(search, QStringLiteral("introuvable"));
-    settle();
+    type(*page, QStringLiteral("introuvable"));
     EXPECT_TRUE(showsText(*page, kNoMatch));
     EXPECT_TRUE(showsText(*page, countsText(2, 0)));
 }
@@ -343,18 +346,23 @@ TEST_F(DossiersPageTest, DetailActionsReachTheModel)
 
     // A recorded call shows its recording panel; a missing file is explained there. Its answer times
     // show under its title.
-    const QString responsiveness = QStringLiteral(
-        "Réactivité : médiane 0,9 s · 9 réponses sur 10 en 1,4 s ou moins · 6 réponses mesurées");
+    const QString responsiveness =
+        QStringLiteral("Réactivité : médiane 0,9 s · la plus lente en 1,4 s · 6 réponses mesurées");
     EXPECT_FALSE(showsText(*page, responsiveness));
+    EXPECT_FALSE(page->findChild<QLabel*>("detailUsage")->isVisibleTo(page.get())) << "no usage stored";
     model->history().update(elodie.id, [](CallRecord& record) {
         record.recordingFile = QStringLiteral("Appel-x.wav");
         record.responseLatency = ResponseLatency{6, 900, 1400};
+        record.usage = ConversationUsage{5230, 2140, 0.39, 1, QStringLiteral("gpt-realtime")};
     });
     model->setStatus(QStringLiteral("enregistrement"));
     settle();
     EXPECT_TRUE(page->recordingView()->isVisibleTo(page.get()));
     EXPECT_EQ(page->recordingView()->state(), RecordingView::State::MissingFile);
     EXPECT_TRUE(showsText(*page, responsiveness));
+    EXPECT_TRUE(showsText(*page, QStringLiteral("7370 tokens reçus d’OpenAI · budget prudent : 0.39 $ US · "
+                                                "provision en cours incluse")))
+        << "the stored call's usage shows under its title";
     saveSnapshot(*page, QStringLiteral("dossiers-selected"));
     page->resize(880, 1400); // the whole scrolling content, to look at its bottom too
     settle();

@@ -92,8 +92,8 @@ TEST_F(FollowUpViewsTest, TheSuggestionIsAppliedOrIgnoredWhereTheCallIsRead)
     EXPECT_EQ(rowOf(leak).data(Qt::ToolTipRole).toString(), "Appel urgent · Fuite d’eau en cours");
     EXPECT_TRUE(rowOf(question).data(Qt::DecorationRole).isNull());
     ASSERT_TRUE(pick(dossiers.folderFilter(), Dossiers::kUrgent));
-    EXPECT_EQ(rows->records().size(), 1);
-    EXPECT_EQ(rows->records().first().id, leak);
+    ASSERT_EQ(rows->rowCount(), 1);
+    EXPECT_EQ(rows->record(0).id, leak);
     ASSERT_TRUE(pick(dossiers.folderFilter(), Dossiers::kAllFolders));
 
     // Ignored from the detail of the other call: nothing is filed.

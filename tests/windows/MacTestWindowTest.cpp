@@ -189,6 +189,11 @@ TEST_F(MacTestWindowTest, VoiceRecordingNoteAndProbeLevelsFollowTheModel)
     EXPECT_DOUBLE_EQ(window.levelView()->rawMeter()->level(), 0.99);
     EXPECT_DOUBLE_EQ(window.levelView()->convertedMeter()->level(), 0.5);
     EXPECT_TRUE(window.levelView()->warningShown());
+
+    model->setError(QStringLiteral("Micro ou haut-parleurs du Mac indisponibles."));
+    settle();
+    EXPECT_FALSE(showsText(window, QStringLiteral("Micro ou haut-parleurs du Mac indisponibles.")))
+        << "an error is the window's alert over the sheet, not a second copy inside it";
 }
 
 } // namespace

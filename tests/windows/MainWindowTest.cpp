@@ -1,6 +1,11 @@
+#include "tests/windows/RecordsTestSupport.h"
 #include "tests/windows/WindowTestSupport.h"
 
 #include "app/windows/AgentSetupWindow.h"
+#include "app/windows/ConversationListModel.h"
+#include "app/windows/ConversationsPage.h"
+#include "app/windows/DossierTableModel.h"
+#include "app/windows/DossiersPage.h"
 #include "app/windows/MacConversationTestWindow.h"
 #include "app/windows/MainWindow.h"
 #include "app/windows/OutgoingCallTestWindow.h"
@@ -9,9 +14,11 @@
 
 #include <QDialog>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSignalSpy>
 #include <QTest>
 
 class MainWindowTest : public ModelTest {};
@@ -253,4 +260,77 @@ TEST_F(MainWindowTest, AnErrorRaisedInASheetShowsOverThatSheet)
     QTest::mouseClick(window.errorAlert()->buttons().first(), Qt::LeftButton);
     settle();
     EXPECT_FALSE(model->error().has_value());
+}
+
+// A live call changes the model many times a second (each transcript line, each usage figure). The
+// pages over the history must not filter, sort or rebuild anything for that, shown or hidden; a hidden
+// page catches up with a new call when it is shown.
+TEST_F(MainWindowTest, ALiveCallCostsThePagesOverTheHistoryNothing)
+{
+    auto model = makeModel();
+    for (int i = 0; i < 30; ++i)
+        insertCall(*model,
+                   {QStringLiteral("Locataire %1").arg(i),
+                    day(1 + i % 28),
+                    i % 3 ? std::optional<QString>() : QStringLiteral("SCI Lilas"),
+                    {i % 2 ? QStringLiteral("Le chauffage est en panne.") : QStringLiteral("Une fuite.")}});
+    MainWindow window(*model);
+    window.show();
+    settle();
+    auto* dossiers = qobject_cast<DossiersPage*>(window.page("Dossiers"));
+    auto* conversations = qobject_cast<ConversationsPage*>(window.page("Conversations"));
+    ASSERT_TRUE(dossiers && conversations);
+    model->setPage("Dossiers");
+    settle();
+    QTest::keyClicks(dossiers->searchField(), QStringLiteral("chauffage"));
+    QTRY_VERIFY(!dossiers->searchPending());
+    settle();
+    ASSERT_EQ(dossiers->tableModel()->rowCount(), 15);
+
+    QSignalSpy tableResets(dossiers->tableModel(), &QAbstractItemModel::modelReset);
+    QSignalSpy tableInsertions(dossiers->tableModel(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy tableRemovals(dossiers->tableModel(), &QAbstractItemModel::rowsRemoved);
+    QSignalSpy pickerResets(conversations->pickerModel(), &QAbstractItemModel::modelReset);
+    const qsizetype filterRuns = dossiers->filterRuns();
+    auto liveCall = [&](const QString& caller) {
+        CallRecord live = makeCall({caller, day(28, 18), std::nullopt, {}});
+        model->setCurrent(live);
+        settle();
+        for (int line = 0; line < 12; ++line) {
+            live.transcript << TranscriptLine::make(QStringLiteral("Interlocuteur"),
+                                                    QStringLiteral("Le chauffage, ligne %1").arg(line));
+            model->setCurrent(live);
+            model->setConversationUsage(
+                ConversationUsage{100 * line, 50 * line, 0.01 * line, 0, "gpt-realtime"});
+            settle();
+        }
+        return live;
+    };
+
+    liveCall(QStringLiteral("Appelant vu sur la page des dossiers"));
+    EXPECT_EQ(dossiers->filterRuns(), filterRuns) << "shown, the table is not filtered again for a live call";
+
+    model->setPage("Le standard");
+    settle();
+    const CallRecord ended = liveCall(QStringLiteral("Appelant pendant que les dossiers sont cachés"));
+    EXPECT_EQ(dossiers->filterRuns(), filterRuns) << "hidden, nothing either";
+    EXPECT_EQ(tableResets.count() + tableInsertions.count() + tableRemovals.count(), 0);
+    EXPECT_EQ(pickerResets.count(), 0) << "the picker is not rebuilt for a live call";
+
+    // The call ends: hidden pages note it and catch up once shown.
+    model->history().insert(ended);
+    model->setCurrent(std::nullopt);
+    settle();
+    EXPECT_EQ(dossiers->filterRuns(), filterRuns) << "a hidden page waits to be shown";
+    EXPECT_EQ(pickerResets.count(), 0);
+    model->setPage("Dossiers");
+    settle();
+    EXPECT_EQ(dossiers->filterRuns(), filterRuns + 1);
+    EXPECT_EQ(dossiers->tableModel()->rowCount(), 16) << "the new call is listed when the page is shown";
+    EXPECT_EQ(dossiers->tableModel()->record(0).id, ended.id);
+    model->setPage("Conversations");
+    settle();
+    EXPECT_EQ(pickerResets.count(), 1);
+    EXPECT_EQ(conversations->picker()->count(), 31);
+    EXPECT_EQ(conversations->picker()->itemText(0), ConversationListModel::label(ended));
 }

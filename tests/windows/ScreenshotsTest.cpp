@@ -22,6 +22,10 @@ TEST(ScreenshotsTest, EveryPageAndSheetIsWrittenInBothStates)
             QImage image(path);
             ASSERT_FALSE(image.isNull()) << path.toStdString();
             EXPECT_EQ(image.size(), QSize(1120, 780)) << path.toStdString();
+            const QString smallest = folder.filePath(QString("%1-%2-1020x720.png").arg(state, page));
+            EXPECT_EQ(QImage(smallest).size(), QSize(1020, 720)) << smallest.toStdString();
+            const QString whole = folder.filePath(QString("%1-%2-1020x720-entier.png").arg(state, page));
+            EXPECT_GE(QImage(whole).height(), 720 - 40) << "the page's whole length: " << whole.toStdString();
         }
         for (const char* sheet : {"assistant", "agent", "essai-mac", "appel-sortant", "voix"}) {
             const QString path = folder.filePath(QString("%1-sheet-%2.png").arg(state, sheet));

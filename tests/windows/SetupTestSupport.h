@@ -100,9 +100,9 @@ protected:
     {
         defaults.sync();
         QVariantMap all;
-        const QStringList keys = defaults.settings().allKeys();
+        const QStringList keys = defaults.keys();
         for (const QString& key : keys)
-            all.insert(key, defaults.settings().value(key));
+            all.insert(key, defaults.value(key));
         return all;
     }
 

@@ -36,6 +36,10 @@ TEST(TranscriptViewTest, PlaceholderThenLinesKeepingTheNewestInView)
     EXPECT_TRUE(view.plainText().endsWith("Orlea : Réplique 39"));
     EXPECT_EQ(view.plainText().count('\n'), 41) << "each line once";
 
+    view.resize(260, 150); // a narrower, shorter card wraps the lines again
+    settle();
+    EXPECT_EQ(scroll->value(), scroll->maximum()) << "the newest line stays in view through a resize";
+
     scroll->setValue(0); // the reader scrolls back
     lines << TranscriptLine::make("Orlea", "Encore une.");
     view.setLines(lines);

@@ -198,7 +198,8 @@ void RealtimeStandIn::frameArrived(const QByteArray& bytes)
         return;
     }
     const QJsonObject event = document.object();
-    m_received.append(event);
+    if (m_keepsReceived)
+        m_received.append(event);
     if (event.value(QLatin1String("type")).toString() == QLatin1String("session.update")) {
         mergeInto(m_session, event.value(QLatin1String("session")).toObject());
         if (m_confirmsSessions)

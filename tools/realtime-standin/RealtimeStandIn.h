@@ -39,6 +39,9 @@ public:
     const QList<QJsonObject>& received() const { return m_received; }
     QList<QJsonObject> received(const QString& type) const;
     void clearReceived() { m_received.clear(); }
+    // Keeping every event is for tests that read `received`; a stand-in that serves a long call (the
+    // demo's AI, the stand-alone server) would pile up every audio chunk of it.
+    void setKeepsReceived(bool keeps) { m_keepsReceived = keeps; }
     // Frames that were not a JSON object with a string "type".
     int unreadableFrames() const { return m_unreadableFrames; }
     int connectionCount() const { return m_connectionCount; }
@@ -110,6 +113,7 @@ private:
     QPointer<QTcpSocket> m_clientTransport;
 
     QList<QJsonObject> m_received;
+    bool m_keepsReceived = true;
     int m_unreadableFrames = 0;
     int m_connectionCount = 0;
     QNetworkRequest m_handshake;

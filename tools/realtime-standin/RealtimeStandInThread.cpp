@@ -30,6 +30,7 @@ bool RealtimeStandInThread::start(const Options& options)
                 return;
             }
             auto* server = new RealtimeStandIn(m_anchor);
+            server->setKeepsReceived(false); // nobody reads it here; onEvent is the way in
             if (options.agent) {
                 auto* agent = new StandInAgent(*server, *script, m_anchor);
                 agent->setSpeed(options.speed);

@@ -57,6 +57,7 @@ int main(int argc, char** argv)
         server.setSessionLimit(int(parser.value(sessionLimit).toDouble() * 1000));
     if (parser.isSet(refuse))
         server.refuseHandshakes(parser.value(refuse).toInt());
+    server.setKeepsReceived(false);
     if (!server.listen(tls, quint16(parser.value(port).toUInt()))) {
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;

@@ -3,6 +3,8 @@
 
 #include "app/common/AppPaths.h"
 #include "app/common/Clock.h"
+#include "app/common/InstanceLock.h"
+#include "app/common/PrivateFile.h"
 #include "app/common/Scheduler.h"
 #include "app/common/UserDefaults.h"
 #include "app/desktop/DesktopApp.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QUrl>
 
 namespace {
@@ -52,6 +55,17 @@ int runMacDesktop(int argc, char** argv)
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     QApplication::setQuitOnLastWindowClosed(false);
     Theme::apply(application);
+
+    // One Orlea per data folder, as elsewhere; a copy started from the Dock says why it cannot run.
+    InstanceLock::Outcome instance = InstanceLock::acquire(AppPaths::dataFolder());
+    if (!instance.lock) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Orlea"), instance.refusal,
+                        QMessageBox::NoButton);
+        box.addButton(QStringLiteral("Quitter"), QMessageBox::AcceptRole);
+        box.exec();
+        return 1;
+    }
+    PrivateFile::removeInterruptedSaves();
 
     macos::MacServices services;
     SystemClock clock;

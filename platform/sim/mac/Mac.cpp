@@ -88,7 +88,7 @@ Mac::Mac(const QString& stateFolder, MacClock clockMode) : m_stateFolder(stateFo
     m_server->loadPlugIns();
     m_desktop = std::make_unique<Desktop>(*m_clock, *m_scheduler, std::move(spendTime));
     m_phone = std::make_unique<PhoneApp>(*m_desktop);
-    m_callAudio = std::make_unique<PhoneCallAudio>(*m_server, *m_phone);
+    m_callAudio = std::make_unique<PhoneCallAudio>(*m_server, *m_phone, *m_scheduler);
     m_microphone = std::make_unique<MicrophoneAccess>(*m_scheduler);
     m_notifications = std::make_unique<NotificationCenter>(*m_scheduler);
     // A new Mac has not trusted our application yet.

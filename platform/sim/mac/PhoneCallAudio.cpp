@@ -10,6 +10,7 @@ namespace sim {
 namespace {
 
 constexpr size_t kKeptFrames = size_t(PhoneCallAudio::kKeptSeconds * AudioServer::kSampleRateHz);
+constexpr size_t kClientFrames = size_t(PhoneCallAudio::kClientSeconds * AudioServer::kSampleRateHz);
 
 } // namespace
 
@@ -24,7 +25,8 @@ std::shared_ptr<InputSource> toneVoice(double frequencyHz, float amplitude, doub
     return InputSource::samples(std::move(samples));
 }
 
-PhoneCallAudio::PhoneCallAudio(AudioServer& server, PhoneApp& phone) : m_server(server), m_phone(phone)
+PhoneCallAudio::PhoneCallAudio(AudioServer& server, PhoneApp& phone, Scheduler& scheduler)
+    : m_server(server), m_phone(phone), m_scheduler(scheduler)
 {
     m_phone.onCallStateChanged = [this](CallState) { update(); };
     m_phone.onAudioRouteChanged = [this](const AudioRoute&) { reopen(); };
@@ -111,7 +113,8 @@ void PhoneCallAudio::open()
     }
     if (m_recorder) {
         m_recorderChannels = std::max<UInt32>(m_recorder->inputChannels(), 1);
-        m_recorder->setRecordingLimit(kKeptFrames * m_recorderChannels);
+        m_recorder->setRecordingLimit(kClientFrames * m_recorderChannels);
+        m_collector = m_scheduler.every(kCollectSeconds, [this] { collect(); });
     } else {
         m_error += (m_error.isEmpty() ? QString() : QStringLiteral(" · ")) +
                    QStringLiteral("micro introuvable : ") + microphoneName;
@@ -125,6 +128,7 @@ void PhoneCallAudio::close()
 {
     if (!m_open)
         return;
+    m_collector.cancel();
     collect();
     if (m_speaker)
         m_speaker->stop();
@@ -147,7 +151,8 @@ void PhoneCallAudio::collect()
         return;
     const std::vector<float> recorded = m_recorder->takeRecorded();
     const size_t channels = m_recorderChannels;
-    const size_t frames = recorded.size() / channels;
+    const size_t frames =
+        std::min(recorded.size() / channels, kKeptFrames - std::min(kKeptFrames, m_heard.size()));
     m_heard.reserve(m_heard.size() + frames);
     for (size_t i = 0; i < frames; ++i) {
         float sum = 0;
@@ -155,8 +160,6 @@ void PhoneCallAudio::collect()
             sum += recorded[i * channels + c];
         m_heard.push_back(sum / float(channels));
     }
-    if (m_heard.size() > kKeptFrames)
-        m_heard.erase(m_heard.begin(), m_heard.end() - std::ptrdiff_t(kKeptFrames));
 }
 
 std::vector<float> PhoneCallAudio::heardByCaller()
@@ -168,7 +171,7 @@ std::vector<float> PhoneCallAudio::heardByCaller()
 void PhoneCallAudio::clearHeard()
 {
     collect();
-    m_heard.clear();
+    std::vector<float>().swap(m_heard);
 }
 
 void PhoneCallAudio::changed()

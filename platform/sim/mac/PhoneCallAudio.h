@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/common/Scheduler.h"
 #include "platform/sim/audio/AudioClient.h"
 #include "platform/sim/audio/InputSource.h"
 
@@ -20,8 +21,9 @@ class PhoneApp;
 // Main thread only.
 class PhoneCallAudio {
 public:
-    // Takes over the Phone app's call-state and route hooks.
-    PhoneCallAudio(AudioServer& server, PhoneApp& phone);
+    // Takes over the Phone app's call-state and route hooks; `scheduler` paces the collection of what
+    // the microphone records while a call is open.
+    PhoneCallAudio(AudioServer& server, PhoneApp& phone, Scheduler& scheduler);
     ~PhoneCallAudio();
     PhoneCallAudio(const PhoneCallAudio&) = delete;
     PhoneCallAudio& operator=(const PhoneCallAudio&) = delete;
@@ -39,12 +41,17 @@ public:
     QString lastError() const { return m_error; }
     int openCount() const { return m_openCount; }
 
-    // What the caller heard: the Phone app's microphone, mono at 48 kHz, from the moment the call became
-    // active (or the last clear; at most the last kKeptSeconds), so an index over 48 000 is the time
-    // since the answer. Kept after the call ends, until the next call.
+    // What the caller heard: the Phone app's microphone, mono at 48 kHz, the first kKeptSeconds from the
+    // moment the call became active (or the last clear), so an index over 48 000 is the time since the
+    // answer. Kept after the call ends, until the next call. Tests and the demo's latency look at the
+    // first seconds; a long call keeps no more than that.
     std::vector<float> heardByCaller();
     void clearHeard();
-    static constexpr double kKeptSeconds = 300;
+    static constexpr double kKeptSeconds = 30;
+    // How often the microphone's recording is folded to mono, and how much of it the client may hold
+    // when that is late.
+    static constexpr double kCollectSeconds = 1;
+    static constexpr double kClientSeconds = 4;
 
     // Opens, closes or reopens to match the Phone app's call and route; the hooks call it.
     void update();
@@ -64,6 +71,8 @@ private:
 
     AudioServer& m_server;
     PhoneApp& m_phone;
+    Scheduler& m_scheduler;
+    TaskHandle m_collector;
     std::shared_ptr<InputSource> m_voice;
     AudioObjectID m_speakerID = 0;
     AudioObjectID m_microphoneID = 0;
