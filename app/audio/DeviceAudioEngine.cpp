@@ -110,10 +110,10 @@ void DeviceAudioEngine::start()
         status = m_hardware.start(binding->device, binding->proc);
         if (status != kAudioHardwareNoError)
             break;
-        binding->listening = m_hardware.addPropertyListener(binding->device, kIsAlive, deviceChanged,
-                                                            binding.get()) == kAudioHardwareNoError &&
-                             m_hardware.addPropertyListener(binding->device, kIsRunning, deviceChanged,
-                                                            binding.get()) == kAudioHardwareNoError;
+        const AudioObjectID device = binding->device;
+        binding->watch = std::make_unique<PropertyWatch>(
+            m_hardware, device, std::vector<AudioObjectPropertyAddress>{kIsAlive, kIsRunning},
+            [this, device] { deviceChanged(device); });
     }
     if (status != kAudioHardwareNoError) {
         stop();
@@ -132,10 +132,7 @@ void DeviceAudioEngine::stop()
 void DeviceAudioEngine::releaseBindings()
 {
     for (const auto& binding : m_bindings) {
-        if (binding->listening) {
-            m_hardware.removePropertyListener(binding->device, kIsAlive, deviceChanged, binding.get());
-            m_hardware.removePropertyListener(binding->device, kIsRunning, deviceChanged, binding.get());
-        }
+        binding->watch.reset();
         if (binding->proc != nullptr) {
             // A vanished device refuses both calls; its IO is gone with it.
             m_hardware.stop(binding->device, binding->proc);
@@ -152,13 +149,10 @@ bool DeviceAudioEngine::deviceStillRuns(AudioObjectID device)
            hal::readValue(m_hardware, device, kIsRunning, running) == kAudioHardwareNoError && running != 0;
 }
 
-void DeviceAudioEngine::deviceChanged(AudioObjectID, UInt32, const AudioObjectPropertyAddress*,
-                                      void* clientData)
+void DeviceAudioEngine::deviceChanged(AudioObjectID device)
 {
-    auto& binding = *static_cast<Binding*>(clientData);
-    DeviceAudioEngine& self = *binding.owner;
-    if (self.m_ioStarted.load() && self.m_engine.isRunning() && !self.deviceStillRuns(binding.device))
-        self.m_engine.stopBySystem();
+    if (m_ioStarted.load() && m_engine.isRunning() && !deviceStillRuns(device))
+        m_engine.stopBySystem();
 }
 
 // Real-time: runs on the device's IO thread; no allocation, no lock.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/audio/PropertyWatch.h"
 #include "app/audio/engine/AudioEngine.h"
 #include "platform/hal/AudioHardware.h"
 
@@ -10,6 +11,11 @@
 // An AudioEngine bound to hal devices: its input node captures in the input device's IO proc and its
 // output node renders in the output device's, at each device's rate and channel count. A device that
 // vanishes or stops under a running engine stops it "by the system", which the bridge notices.
+//
+// Threads: configuration, start and stop on the main thread; the IO procs on the devices' IO threads
+// (real-time, they only reach the engine's render and capture); the device listeners on the
+// hardware's notification thread, where they may stop the engine. stop() removes the listeners and
+// waits for one in progress before it frees what they use.
 class DeviceAudioEngine {
 public:
     explicit DeviceAudioEngine(hal::AudioHardware& hardware);
@@ -38,7 +44,8 @@ public:
     // Main thread. Starts the engine, then the IO procs of its devices; throws AppError (engine
     // stopped, IO released) when the graph or a device refuses.
     void start();
-    // Main thread. Stops and releases the IO procs, then the engine.
+    // Main thread. Stops and releases the IO procs, then the engine; a stop a device listener makes at
+    // the same time is waited for.
     void stop();
     bool isRunning() const { return m_engine.isRunning(); }
     bool wasStoppedBySystem() const { return m_engine.wasStoppedBySystem(); }
@@ -54,14 +61,15 @@ private:
         int inputChannels = 0;
         int outputChannels = 0;
         hal::IOProcID proc = nullptr;
-        bool listening = false;
+        std::unique_ptr<PropertyWatch> watch;
     };
 
     static OSStatus ioProc(AudioObjectID device, const AudioTimeStamp* now, const AudioBufferList* input,
                            const AudioTimeStamp* inputTime, AudioBufferList* output,
                            const AudioTimeStamp* outputTime, void* clientData);
-    static void deviceChanged(AudioObjectID object, UInt32 count, const AudioObjectPropertyAddress* addresses,
-                              void* clientData);
+    // Notification thread: stops the engine when `device` no longer runs for it.
+    void deviceChanged(AudioObjectID device);
+    // Main thread: listeners first (waiting for one in progress), then the IO procs.
     void releaseBindings();
     bool deviceStillRuns(AudioObjectID device);
 

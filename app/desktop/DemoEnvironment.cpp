@@ -59,7 +59,6 @@ bool DemoEnvironment::start(QString* error)
                       m_clipboard,
                       m_savePanel,
                       m_revealer,
-                      ProbeTiming::system(),
                       QFileInfo(package).isFile() ? std::optional<QString>(package) : std::nullopt,
                       &m_mac->notifications()};
     m_model = std::make_unique<AppModel>(platform);

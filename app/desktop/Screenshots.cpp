@@ -115,26 +115,12 @@ struct Scene {
 
     Platform platform(const std::optional<QString>& package)
     {
-        ProbeTiming timing;
-        timing.wait = [this](int milliseconds) {
-            mac.manualClock()->advance(milliseconds / 1000.0);
-            mac.syncAudio();
-            QCoreApplication::processEvents();
-        };
-        timing.uptimeSeconds = [this] { return mac.clock().uptimeSeconds(); };
-        return Platform{mac.hardware(),
-                        mac.accessibility(),
-                        mac.workspace(),
-                        mac.microphone(),
-                        mac.clock(),
-                        mac.scheduler(),
-                        defaults,
-                        clipboard,
-                        savePanel,
-                        revealer,
-                        timing,
-                        package,
-                        &mac.notifications()};
+        return Platform{mac.hardware(),  mac.accessibility(),
+                        mac.workspace(), mac.microphone(),
+                        mac.clock(),     mac.scheduler(),
+                        defaults,        clipboard,
+                        savePanel,       revealer,
+                        package,         &mac.notifications()};
     }
 
     DataHomeOverride home;

@@ -3,8 +3,10 @@
 
 #include "app/audio/AudioBridge.h"
 #include "app/audio/AudioDevices.h"
+#include "app/audio/AudioRouteProbe.h"
 #include "app/audio/CallAudioRecorder.h"
 #include "app/audio/MacAudioRoute.h"
+#include "app/audio/MicrophoneProbe.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/AppError.h"
 #include "app/common/Clock.h"
@@ -84,8 +86,8 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
       m_defaults(platform.defaults), m_microphone(platform.microphone),
       m_accessibilityService(platform.accessibility), m_workspace(platform.workspace),
       m_hardware(platform.hardware), m_clipboard(platform.clipboard), m_savePanel(platform.savePanel),
-      m_revealer(platform.revealer), m_probeTiming(platform.probeTiming),
-      m_nativeAudioPackage(platform.nativeAudioPackage), m_notifications(platform.notifications),
+      m_revealer(platform.revealer), m_nativeAudioPackage(platform.nativeAudioPackage),
+      m_notifications(platform.notifications),
       m_history(platform.clock, [this](const QString& message) { setError(message); }),
       m_cooldownUntil(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {
@@ -112,6 +114,9 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
     m_audioSetup =
         std::make_unique<NativeAudioSetup>(m_accessibilityService, m_workspace, m_scheduler, m_defaults);
     m_macRoute = std::make_unique<MacAudioRoute>(m_hardware);
+    m_routeProbe = std::make_unique<AudioRouteProbe>(m_hardware, m_scheduler, m_clock);
+    m_macProbe = std::make_unique<AudioRouteProbe>(m_hardware, m_scheduler, m_clock);
+    m_microphoneProbe = std::make_unique<MicrophoneProbe>(m_hardware, m_scheduler);
 
     // Older versions shipped this placeholder as the company name.
     if (m_company == kLegacyCompany) {
@@ -142,6 +147,11 @@ AppModel::~AppModel()
     m_timeout.cancel();
     m_connectionTimeout.cancel();
     m_configureWait.cancel();
+    m_macSettle.cancel();
+    // Running checks end before anything they report to goes.
+    m_routeProbe->cancel();
+    m_macProbe->cancel();
+    m_microphoneProbe->cancel();
     if (m_sleepObserver >= 0)
         m_workspace.removeWillSleepObserver(m_sleepObserver);
     // The members go one by one from here on: nothing may call back into a half-destroyed model.
@@ -553,7 +563,8 @@ AppModel::Validated AppModel::validate(bool phoneMode)
                            : QStringLiteral("Le micro ou la sortie audio par défaut sont introuvables. "
                                             "Vérifiez les réglages Son de macOS."));
     }
-    if (m_preparingAudio || m_testingMicrophone || m_observingRelay)
+    // An audio check holds the devices (and may hold the Mac's defaults) until it ends.
+    if (audioCheckRunning() || m_observingRelay)
         throw AppError(QStringLiteral("Patientez pendant la configuration audio."));
     if (phoneMode) {
         if (!m_accessibility)

@@ -1,5 +1,4 @@
 #pragma once
-#include "app/audio/ProbeTiming.h"
 #include "app/audio/SoundDevice.h"
 #include "app/audio/VoiceEQSettings.h"
 #include "app/common/Scheduler.h"
@@ -18,13 +17,16 @@
 #include <memory>
 #include <optional>
 
+class AppError;
 class AudioBridge;
+class AudioRouteProbe;
 class CallAudioRecorder;
 class Clipboard;
 class Clock;
 class FileRevealer;
 class FollowUpDrafter;
 class MacAudioRoute;
+class MicrophoneProbe;
 class NativeAudioSetup;
 class PhoneAutomation;
 class RealtimeClient;
@@ -60,8 +62,6 @@ struct Platform {
     Clipboard& clipboard;
     SavePanel& savePanel;
     FileRevealer& revealer;
-    // How the route probe waits; tests step the simulated Mac instead of the event loop.
-    ProbeTiming probeTiming = ProbeTiming::system();
     // The driver's installer package among the application's resources; absent from a partial build.
     std::optional<QString> nativeAudioPackage;
     // Desktop notifications; without them urgent calls are announced in the window only.
@@ -127,7 +127,6 @@ public:
 
     // --- published fields
     ORLEA_PUBLISHED(QString, page, setPage) = QStringLiteral("Le standard");
-    ORLEA_PUBLISHED(bool, showSetupAssistant, setShowSetupAssistant) = false;
     ORLEA_PUBLISHED(bool, setupWaiting, setSetupWaiting) = false;
     ORLEA_PUBLISHED(bool, showAgentSetup, setShowAgentSetup) = false;
     ORLEA_PUBLISHED(bool, showMacTest, setShowMacTest) = false;
@@ -135,7 +134,6 @@ public:
     ORLEA_PUBLISHED(bool, macAudioVerified, setMacAudioVerified) = false;
     ORLEA_PUBLISHED(bool, audioProbeActive, setAudioProbeActive) = false;
     ORLEA_PUBLISHED(ProbeLevels, probeLevels, setProbeLevels){};
-    ORLEA_PUBLISHED(bool, macAssistantOpen, setMacAssistantOpen) = false;
     ORLEA_PUBLISHED(bool, showOutgoingTest, setShowOutgoingTest) = false;
     ORLEA_PUBLISHED(QString, outgoingNumber, setOutgoingNumber);
     ORLEA_PUBLISHED(QString, outgoingStatus,
@@ -203,6 +201,12 @@ public:
     // A different device clears the confirmed phone routing.
     void setInputUID(const QString& uid);
     void setOutputUID(const QString& uid);
+    // Closing the setup assistant stops the configuration it runs, audio checks included.
+    bool showSetupAssistant() const { return m_showSetupAssistant; }
+    void setShowSetupAssistant(bool shown);
+    // Closing the Mac test window stops the Mac audio check it started.
+    bool macAssistantOpen() const { return m_macAssistantOpen; }
+    void setMacAssistantOpen(bool open);
     // The pickers' choices are written at once.
     void setInterventionMicUID(const QString& uid);
     void setInterventionOutputUID(const QString& uid);
@@ -228,6 +232,8 @@ public:
     PhoneAutomation& phone() { return *m_phone; }
     NativeAudioSetup& audioSetup() { return *m_audioSetup; }
     MacAudioRoute& macRoute() { return *m_macRoute; }
+    // The probe of the virtual circuits, for diagnostics and tests.
+    const AudioRouteProbe& routeProbe() const { return *m_routeProbe; }
     HistoryStore& history() { return m_history; }
 
     // --- settings, log, failures
@@ -278,8 +284,10 @@ public:
     void resumeSetupIfReady();
     // "driver", "microphone" or "accessibility" while `configureAll` waits for the user; empty otherwise.
     const QString& setupWaitTarget() const { return m_setupWaitTarget; }
-    // Checks the Mac's own microphone and speakers; throws AppError. `keepRoute` leaves them selected.
-    void verifyMacAudio(bool keepRoute);
+    // Checks the Mac's own microphone and speakers (at most about 15 s, on the scheduler); `done` gets
+    // nothing on success, the failure otherwise, and is not called when the check is cancelled.
+    // `keepRoute` leaves them selected after a success.
+    void verifyMacAudio(bool keepRoute, std::function<void(const std::optional<AppError>& failure)> done);
     // Five seconds on the built-in microphone; the verdict goes to `microphoneStatus`.
     void testMicrophone();
     // Readies the Mac conversation test: the AI check, then the Mac audio check while its window is open.
@@ -311,8 +319,15 @@ public:
     bool setupWorking() const
     {
         return m_macPreparing || m_configuringAll || m_preparingAudio || m_checkingAI ||
-               m_testingMicrophone || m_observingRelay;
+               m_testingMicrophone || m_observingRelay || m_audioProbeActive;
     }
+    // One of the audio checks (route, Mac audio, microphone) holds the devices.
+    bool audioCheckRunning() const
+    {
+        return m_preparingAudio || m_testingMicrophone || m_audioProbeActive || m_macPreparing;
+    }
+    // Stops every audio check now and puts the Mac's devices back (quitting, sleep, disarming).
+    void cancelAudioChecks();
 
     // --- sessions
     void finish();
@@ -365,6 +380,7 @@ private:
     void hangUpEndedCall(bool answeredCall, bool managerOnLine);
     void openPrivacyPage(const char* url);
     void runNativeAudioPreparation();
+    void nativeAudioFailed(const QString& message);
     // After the Phone app's audio menu was driven: Orlea comes back in front of it.
     void returnToFront();
     void runConfiguration();
@@ -373,6 +389,14 @@ private:
     void configureAfterAICheck();
     void configureAudio();
     void configureAfterAudio();
+    void finishConfiguration();
+    void macCheckSettled(bool keepRoute);
+    void endMacCheck(const std::optional<AppError>& failure, bool keepRoute);
+    void cancelConfiguration();
+    void cancelMacPreparation();
+    void cancelRouteProbe();
+    void cancelMacCheck();
+    void cancelMicrophoneTest();
     void watchRelay(const QDateTime& now);
     void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
     const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
@@ -395,8 +419,9 @@ private:
     Clipboard& m_clipboard;
     SavePanel& m_savePanel;
     FileRevealer& m_revealer;
-    ProbeTiming m_probeTiming;
     bool m_startupAssistantPresented = false;
+    bool m_showSetupAssistant = false;
+    bool m_macAssistantOpen = false;
     QString m_validatedSetup;
     QString m_setupWaitTarget;
     double m_setupSessionStart = 0;
@@ -418,6 +443,13 @@ private:
     std::unique_ptr<PhoneAutomation> m_phone;
     std::unique_ptr<NativeAudioSetup> m_audioSetup;
     std::unique_ptr<MacAudioRoute> m_macRoute;
+    std::unique_ptr<AudioRouteProbe> m_routeProbe;
+    std::unique_ptr<AudioRouteProbe> m_macProbe;
+    std::unique_ptr<MicrophoneProbe> m_microphoneProbe;
+    // The Mac audio check in progress: replaced at each start and cancel, checked by its steps.
+    QUuid m_macCheck;
+    TaskHandle m_macSettle;
+    std::function<void(const std::optional<AppError>&)> m_macCheckDone;
     HistoryStore m_history;
 
     bool m_changePending = false;

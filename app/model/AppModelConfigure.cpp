@@ -13,7 +13,7 @@
 
 void AppModel::installNativeAudio()
 {
-    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone || m_observingRelay || m_macPreparing)
+    if (m_busy || m_armed || audioCheckRunning() || m_observingRelay)
         return;
     if (!m_nativeAudioPackage || !QFileInfo(*m_nativeAudioPackage).isFile()) {
         setError(QStringLiteral("L’installateur audio est absent de ce paquet. Utilisez la distribution "
@@ -26,8 +26,7 @@ void AppModel::installNativeAudio()
 
 void AppModel::configureAll()
 {
-    if (m_configuringAll || m_busy || m_armed || m_preparingAudio || m_checkingAI || m_testingMicrophone ||
-        m_observingRelay)
+    if (m_configuringAll || m_busy || m_armed || audioCheckRunning() || m_checkingAI || m_observingRelay)
         return;
     setSetupWaiting(false);
     m_setupWaitTarget.clear();
@@ -132,24 +131,52 @@ void AppModel::configureAudio()
 
 void AppModel::configureAfterAudio()
 {
-    if (!m_macAudioVerified) {
-        setConfigurationStatus(QStringLiteral("Vérification du micro et des haut-parleurs du Mac…"));
-        try {
-            verifyMacAudio(false);
-        } catch (const AppError& failure) {
-            setError(failure.localizedDescription());
+    if (m_macAudioVerified) {
+        finishConfiguration();
+        return;
+    }
+    setConfigurationStatus(QStringLiteral("Vérification du micro et des haut-parleurs du Mac…"));
+    verifyMacAudio(false, [this](const std::optional<AppError>& failure) {
+        if (failure) {
+            setError(failure->localizedDescription());
             setConfigurationStatus(QStringLiteral("Audio du Mac à corriger : ") +
-                                   failure.localizedDescription());
+                                   failure->localizedDescription());
             setConfiguringAll(false);
             return;
         }
-    }
+        finishConfiguration();
+    });
+}
+
+void AppModel::finishConfiguration()
+{
     const QStringList issues = readinessIssues();
     setConfigurationStatus(issues.isEmpty()
                                ? QStringLiteral("Réglages vérifiés. Dernière étape : un appel test.")
                                : QStringLiteral("Une vérification reste nécessaire : ") +
                                      issues.join(QStringLiteral(", ")));
     setConfiguringAll(false);
+}
+
+void AppModel::cancelConfiguration()
+{
+    if (!m_configuringAll)
+        return;
+    m_configureWait.cancel();
+    cancelRouteProbe();
+    cancelMacCheck();
+    setConfigurationStatus(QStringLiteral("Configuration interrompue. Relancez-la quand vous voulez."));
+    setConfiguringAll(false);
+}
+
+void AppModel::setShowSetupAssistant(bool shown)
+{
+    if (m_showSetupAssistant == shown)
+        return;
+    m_showSetupAssistant = shown;
+    markChanged();
+    if (!shown)
+        cancelConfiguration();
 }
 
 void AppModel::resumeSetupIfReady()
@@ -164,22 +191,34 @@ void AppModel::resumeSetupIfReady()
         configureAll();
 }
 
-void AppModel::verifyMacAudio(bool keepRoute)
+void AppModel::verifyMacAudio(bool keepRoute, std::function<void(const std::optional<AppError>&)> done)
 {
+    cancelMacCheck();
     setMacAudioVerified(false);
     setAudioProbeActive(true);
     setProbeLevels({});
-    auto settle = [this] {
-        setAudioProbeActive(false);
-        setProbeLevels({});
-    };
     try {
         m_macRoute->prepare(m_devices);
-    } catch (const AppError&) {
-        settle();
-        throw;
+    } catch (const AppError& failure) {
+        setAudioProbeActive(false);
+        setProbeLevels({});
+        if (done)
+            done(failure);
+        return;
     }
-    m_probeTiming.wait(300);
+    m_macCheck = QUuid::createUuid();
+    m_macCheckDone = std::move(done);
+    // The new defaults settle before the devices are read again.
+    QPointer<AppModel> self(this);
+    const QUuid check = m_macCheck;
+    m_macSettle = m_scheduler.after(0.3, [self, check, keepRoute] {
+        if (self && self->m_macCheck == check)
+            self->macCheckSettled(keepRoute);
+    });
+}
+
+void AppModel::macCheckSettled(bool keepRoute)
+{
     refresh();
     std::optional<SoundDevice> input;
     std::optional<SoundDevice> output;
@@ -196,32 +235,54 @@ void AppModel::verifyMacAudio(bool keepRoute)
         // An unreadable default is a missing one.
     }
     if (!input || !output) {
-        m_macRoute->restore();
-        settle();
-        throw AppError(QStringLiteral("Micro ou haut-parleurs du Mac indisponibles."));
+        endMacCheck(AppError(QStringLiteral("Micro ou haut-parleurs du Mac indisponibles.")), keepRoute);
+        return;
     }
     setStatus(QStringLiteral("Vérification de l’audio du Mac…"));
-    try {
-        AudioRouteProbe probe(m_hardware, m_probeTiming);
-        probe.runMac(input->id, output->id, [this](const QString& text, double raw, double converted) {
+    const QUuid check = m_macCheck;
+    m_macProbe->runMac(
+        input->id, output->id,
+        [this](const QString& text, double raw, double converted) {
             setProbeLevels({raw, converted});
             setStatus(text);
             setConfigurationStatus(text);
+        },
+        [this, check, keepRoute](const std::optional<AppError>& failure) {
+            if (m_macCheck == check)
+                endMacCheck(failure, keepRoute);
         });
-    } catch (const AppError&) {
+}
+
+void AppModel::endMacCheck(const std::optional<AppError>& failure, bool keepRoute)
+{
+    m_macCheck = QUuid();
+    if (!failure)
+        setMacAudioVerified(true);
+    if (failure || !keepRoute)
         m_macRoute->restore();
-        settle();
-        throw;
-    }
-    setMacAudioVerified(true);
-    if (!keepRoute)
-        m_macRoute->restore();
-    settle();
+    setAudioProbeActive(false);
+    setProbeLevels({});
+    if (auto done = std::exchange(m_macCheckDone, nullptr))
+        done(failure);
+}
+
+void AppModel::cancelMacCheck()
+{
+    if (!m_audioProbeActive)
+        return;
+    m_macCheck = QUuid();
+    m_macSettle.cancel();
+    m_macProbe->cancel();
+    m_macCheckDone = nullptr;
+    m_macRoute->restore();
+    setAudioProbeActive(false);
+    setProbeLevels({});
+    setStatus(QStringLiteral("Vérification audio interrompue"));
 }
 
 void AppModel::testMicrophone()
 {
-    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone)
+    if (m_busy || m_armed || audioCheckRunning() || m_configuringAll)
         return;
     refresh();
     if (!m_micAllowed) {
@@ -243,26 +304,38 @@ void AppModel::testMicrophone()
     }
     setTestingMicrophone(true);
     setMicrophoneStatus(QStringLiteral("Parlez pendant cinq secondes…"));
-    QPointer<AppModel> self(this);
-    const AudioObjectID deviceID = builtIn->id;
-    m_scheduler.after(0, [self, deviceID] {
-        if (!self)
-            return;
-        try {
-            MicrophoneProbe probe(self->m_hardware, self->m_probeTiming);
-            const bool heard = probe.run(deviceID, [self](double level) {
-                if (self)
-                    self->setMicrophoneLevel(level);
-            });
-            self->setMicrophoneStatus(heard ? QStringLiteral("Le microphone capte du son")
-                                            : QStringLiteral("Aucun son détecté : parlez plus près et "
-                                                             "vérifiez le microphone"));
-        } catch (const AppError& failure) {
-            self->setMicrophoneStatus(failure.localizedDescription());
-        }
-        self->setTestingMicrophone(false);
-        self->setMicrophoneLevel(0);
-    });
+    // The probe owns its steps; it calls back only from a run that was not cancelled.
+    m_microphoneProbe->run(
+        builtIn->id, [this](double level) { setMicrophoneLevel(level); },
+        [this](const MicrophoneProbe::Result& result) {
+            if (const bool* heard = std::get_if<bool>(&result))
+                setMicrophoneStatus(*heard ? QStringLiteral("Le microphone capte du son")
+                                           : QStringLiteral("Aucun son détecté : parlez plus près et "
+                                                            "vérifiez le microphone"));
+            else
+                setMicrophoneStatus(std::get<AppError>(result).localizedDescription());
+            setTestingMicrophone(false);
+            setMicrophoneLevel(0);
+        });
+}
+
+void AppModel::cancelMicrophoneTest()
+{
+    if (!m_microphoneProbe->isRunning())
+        return;
+    m_microphoneProbe->cancel();
+    setMicrophoneStatus(QStringLiteral("Test du microphone interrompu"));
+    setTestingMicrophone(false);
+    setMicrophoneLevel(0);
+}
+
+void AppModel::cancelAudioChecks()
+{
+    cancelConfiguration();
+    cancelMacPreparation();
+    cancelRouteProbe();
+    cancelMacCheck();
+    cancelMicrophoneTest();
 }
 
 void AppModel::dialTestNumber()
@@ -360,35 +433,28 @@ void AppModel::prepareMacAssistant()
         return;
     setMacPreparing(true);
     QPointer<AppModel> self(this);
-    m_scheduler.after(0, [self] {
+    m_configureWait = m_scheduler.after(0, [self] {
         if (!self)
             return;
         auto checkAudio = [self] {
             if (!self)
                 return;
-            if (!self->m_aiVerified) {
-                // The check has set the error.
+            if (!self->m_aiVerified || !self->m_macAssistantOpen) {
+                // A failed AI check has set the error.
                 self->setMacPreparing(false);
                 return;
             }
-            if (self->m_macAssistantOpen) {
-                try {
-                    self->verifyMacAudio(true);
-                    if (self->m_macAssistantOpen)
-                        self->setStatus(QStringLiteral("Audio du Mac vérifié · prêt à discuter"));
-                    else
-                        self->m_macRoute->restore();
-                } catch (const AppError& failure) {
-                    try {
-                        self->m_macRoute->restore();
-                    } catch (const AppError&) {
-                        // The check's failure is the one the user needs to read.
-                    }
-                    self->setError(failure.localizedDescription());
+            self->verifyMacAudio(true, [self](const std::optional<AppError>& failure) {
+                if (!self)
+                    return;
+                if (failure) {
+                    self->setError(failure->localizedDescription());
                     self->setStatus(QStringLiteral("Audio du Mac à corriger"));
+                } else {
+                    self->setStatus(QStringLiteral("Audio du Mac vérifié · prêt à discuter"));
                 }
-            }
-            self->setMacPreparing(false);
+                self->setMacPreparing(false);
+            });
         };
         if (!self->m_aiVerified) {
             self->verifyAI(false);
@@ -397,4 +463,23 @@ void AppModel::prepareMacAssistant()
         }
         checkAudio();
     });
+}
+
+void AppModel::cancelMacPreparation()
+{
+    if (!m_macPreparing)
+        return;
+    m_configureWait.cancel();
+    cancelMacCheck();
+    setMacPreparing(false);
+}
+
+void AppModel::setMacAssistantOpen(bool open)
+{
+    if (m_macAssistantOpen == open)
+        return;
+    m_macAssistantOpen = open;
+    markChanged();
+    if (!open)
+        cancelMacPreparation();
 }

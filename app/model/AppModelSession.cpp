@@ -474,6 +474,7 @@ void AppModel::superviseSession()
 void AppModel::toggleArmed()
 {
     if (m_armed) {
+        cancelAudioChecks();
         setArmed(false);
         setStatus(m_busy ? QStringLiteral("Conversation en cours") : QStringLiteral("Standard en pause"));
         return;
@@ -493,6 +494,7 @@ void AppModel::toggleArmed()
 
 void AppModel::sleepPause()
 {
+    cancelAudioChecks();
     setArmed(false);
     finish();
     setStatus(QStringLiteral("En pause · Mac en veille"));
@@ -662,8 +664,10 @@ void awaitRecordings(QPointer<AppModel> model, Scheduler& scheduler, Clock& cloc
 
 void AppModel::finishBeforeQuit(double maxWaitSeconds, std::function<void()> done)
 {
-    // The process is winding down: no new call may be taken while the recordings are written.
+    // The process is winding down: no new call may be taken while the recordings are written, and
+    // an audio check gives the Mac its devices back now rather than after its last step.
     m_timer.cancel();
+    cancelAudioChecks();
     finish();
     abandonFollowUpDraft(QStringLiteral("Orlea se ferme"));
     auto once = std::make_shared<std::function<void()>>(std::move(done));

@@ -76,7 +76,7 @@ void AppModel::verifyPermissions()
 
 void AppModel::prepareNativeAudio()
 {
-    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone || m_observingRelay || m_macPreparing)
+    if (m_busy || m_armed || audioCheckRunning() || m_observingRelay)
         return;
     refresh();
     if (m_phone->hasActiveCall() || m_phone->incoming()) {
@@ -109,47 +109,58 @@ void AppModel::prepareNativeAudio()
 
 void AppModel::runNativeAudioPreparation()
 {
-    auto failed = [this](const QString& message) {
-        setError(message);
-        setNativeAudioStatus(QStringLiteral("Configuration à vérifier"));
-        setPreparingAudio(false);
-        returnToFront();
-    };
     setNativeAudioStatus(QStringLiteral("Test local des circuits audio…"));
-    try {
-        AudioRouteProbe probe(m_hardware, m_probeTiming);
-        probe.run(m_devices);
-    } catch (const AppError& failure) {
-        failed(failure.localizedDescription());
-        return;
-    }
-    setNativeAudioStatus(QStringLiteral("Configuration de Téléphone…"));
-    QPointer<AppModel> self(this);
-    m_audioSetup->prepare([self, failed](std::optional<AppError> error) {
-        if (!self)
-            return;
-        if (error) {
-            failed(error->localizedDescription());
+    // The probe owns its steps; it calls back only from a run that was not cancelled.
+    m_routeProbe->run(m_devices, [this](const std::optional<AppError>& failure) {
+        if (failure) {
+            nativeAudioFailed(failure->localizedDescription());
             return;
         }
-        const std::optional<VelkaroDevices::Pair> pair = VelkaroDevices::pair(self->m_devices);
-        if (pair) {
-            self->setInputUID(pair->call.uid);
-            self->setOutputUID(pair->voice.uid);
-        }
-        self->setRoutingConfirmed(true);
-        self->saveSettings();
-        self->setNativeAudioStatus(
-            QStringLiteral("Son configuré · les deux circuits transmettent le signal de test"));
-        self->event(QStringLiteral("Liaison Orlea configurée dans Téléphone"));
-        self->setPreparingAudio(false);
-        self->returnToFront();
+        setNativeAudioStatus(QStringLiteral("Configuration de Téléphone…"));
+        QPointer<AppModel> self(this);
+        m_audioSetup->prepare([self](std::optional<AppError> error) {
+            if (!self)
+                return;
+            if (error) {
+                self->nativeAudioFailed(error->localizedDescription());
+                return;
+            }
+            const std::optional<VelkaroDevices::Pair> pair = VelkaroDevices::pair(self->m_devices);
+            if (pair) {
+                self->setInputUID(pair->call.uid);
+                self->setOutputUID(pair->voice.uid);
+            }
+            self->setRoutingConfirmed(true);
+            self->saveSettings();
+            self->setNativeAudioStatus(
+                QStringLiteral("Son configuré · les deux circuits transmettent le signal de test"));
+            self->event(QStringLiteral("Liaison Orlea configurée dans Téléphone"));
+            self->setPreparingAudio(false);
+            self->returnToFront();
+        });
     });
+}
+
+void AppModel::nativeAudioFailed(const QString& message)
+{
+    setError(message);
+    setNativeAudioStatus(QStringLiteral("Configuration à vérifier"));
+    setPreparingAudio(false);
+    returnToFront();
+}
+
+void AppModel::cancelRouteProbe()
+{
+    if (!m_routeProbe->isRunning())
+        return;
+    m_routeProbe->cancel();
+    setNativeAudioStatus(QStringLiteral("Configuration à vérifier"));
+    setPreparingAudio(false);
 }
 
 void AppModel::resetPhoneAudio()
 {
-    if (m_busy || m_armed || m_preparingAudio || m_testingMicrophone || m_observingRelay || m_macPreparing)
+    if (m_busy || m_armed || audioCheckRunning() || m_observingRelay)
         return;
     if (m_phone->hasActiveCall() || m_phone->incoming()) {
         setError(QStringLiteral("Terminez l’appel avant de modifier le son."));

@@ -80,6 +80,9 @@ public:
     // reports the new snapshot.
     void boundResponse(const QString& responseID, qint64 promptTokens, qint64 maxOutputTokens);
     void close();
+    // One text frame for the current connection, as its socket would deliver it; nothing without a
+    // connection. The fuzzer of the event handling feeds whole frames here.
+    void receiveFrame(const QByteArray& frame) { frameArrived(m_generation, frame); }
 
     std::function<void()> onReady;
     // One chunk of AI voice and the assistant item it belongs to (empty when the service did not say).

@@ -102,16 +102,9 @@ void BM_TwentyMinuteCall(benchmark::State& state)
         mac.setAccessibilityTrusted(true);
         mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true);
 
-        ProbeTiming timing;
-        timing.wait = [&mac](int milliseconds) {
-            mac.manualClock()->advance(milliseconds / 1000.0);
-            mac.syncAudio();
-            QCoreApplication::processEvents();
-        };
-        timing.uptimeSeconds = [&mac] { return mac.clock().uptimeSeconds(); };
         AppModel model(Platform{mac.hardware(), mac.accessibility(), mac.workspace(), mac.microphone(),
                                 mac.clock(), mac.scheduler(), defaults, clipboard, savePanel, revealer,
-                                timing, std::nullopt});
+                                std::nullopt});
         model.saveKey(QStringLiteral("demo"));
         model.setInputUID(VelkaroDevices::kCallUID);
         model.setOutputUID(VelkaroDevices::kVoiceUID);

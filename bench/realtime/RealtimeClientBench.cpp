@@ -70,7 +70,7 @@ void BM_StreamCallerAudio(benchmark::State& state)
     }
     RealtimeClient client(server.url());
     bool failed = false;
-    client.onError = [&](const QString&) { failed = true; };
+    client.onError = [&](const RealtimeError&) { failed = true; };
     const QList<QByteArray> audio = callerAudio();
 
     for (auto _ : state) {

@@ -9,8 +9,9 @@
 
 namespace hal {
 
-// Called after properties changed, on the thread that changed them (never from inside a lock of the
-// backend); a listener may call back into the hardware.
+// Called after properties changed, on the hardware's own notification thread (never from inside a lock of
+// the backend, never on the thread that made the change); a listener may call back into the hardware. A
+// listener removed just after a change may still be called once for it: client data must stay valid.
 using PropertyListener = void (*)(AudioObjectID object, UInt32 count,
                                   const AudioObjectPropertyAddress* addresses, void* clientData);
 

@@ -2,6 +2,10 @@
 #include "app/audio/engine/AudioEngine.h"
 #include "tests/audio_engine/Signal.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <thread>
@@ -377,8 +381,14 @@ TEST(AudioEngine, IoThreadsMainThreadAndTapsRunTogether)
             player->stop();
             player->play();
         }
-        if (i == 150)
+        if (i == 150) {
+            // However slow the input thread (under a sanitizer, on a loaded machine), a block first.
+            for (int wait = 0; wait < 5000 && inputBlocks == 0; ++wait) {
+                engine.synchronize();
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
             engine.removeTap(engine.inputNode(), 0);
+        }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -390,6 +400,143 @@ TEST(AudioEngine, IoThreadsMainThreadAndTapsRunTogether)
     EXPECT_EQ(completions.load(), 300);
     EXPECT_GT(inputBlocks.load(), 0);
     EXPECT_GT(outputBlocks.load(), 0);
+}
+
+namespace {
+
+// Holds the IO thread inside a render until it is opened: an IO cycle still in flight.
+class GateNode final : public AudioNode {
+public:
+    GateNode() { m_outputFormat = kPlay; }
+    std::atomic<bool> entered{false};
+    std::atomic<bool> open{false};
+
+protected:
+    void render(float* const* channelData, int frames) override
+    {
+        entered = true;
+        while (!open)
+            std::this_thread::yield();
+        std::fill(channelData[0], channelData[0] + frames, 0.0f);
+    }
+};
+
+// Aborts the whole program, naming the step, when a step hangs: a hang would otherwise eat the time-out.
+class Watchdog {
+public:
+    explicit Watchdog(const char* step)
+        : m_thread([this, step] {
+              std::unique_lock lock(m_mutex);
+              if (!m_done.wait_for(lock, std::chrono::seconds(30), [this] { return m_finished; })) {
+                  std::fprintf(stderr, "hung: %s\n", step);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+} // namespace
+
+// A device listener stops the engine on its own thread while the main thread stops it, interrupts a
+// player or waits for the taps, and IO is still inside a cycle.
+TEST(AudioEngine, StopsFromAnyThreadWhileIoIsInFlight)
+{
+    {
+        // The player's queue is drained by the render or, once IO is out, by a stopped player: never both.
+        AudioEngine engine;
+        engine.setOutputDeviceFormat(24000, 1);
+        auto gate = std::make_shared<GateNode>();
+        auto player = std::make_shared<AudioPlayerNode>();
+        engine.attach(gate);
+        engine.attach(player);
+        engine.connect(*gate, engine.mainMixerNode(), 0, kPlay);
+        engine.connect(*player, engine.mainMixerNode(), 1, kPlay);
+        engine.connect(engine.mainMixerNode(), engine.outputNode(), 0, kPlay);
+        std::atomic<int> completions{0}, duringCycle{0};
+        for (int b = 0; b < 3; ++b)
+            player->scheduleBuffer(monoBlock(std::vector<float>(4000, 0.1f)), [&] {
+                ++completions;
+                duringCycle += gate->open ? 0 : 1;
+            });
+        engine.start();
+        player->play();
+        std::thread io([&] {
+            std::vector<float> out(256);
+            engine.renderOutput(out.data(), 256, 1, 0);
+        });
+        while (!gate->entered)
+            std::this_thread::yield();
+        std::thread listener([&] { engine.stopBySystem(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::thread interrupter([&] { player->stop(); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        gate->open = true;
+        io.join();
+        listener.join();
+        interrupter.join();
+        EXPECT_FALSE(engine.isRunning());
+        EXPECT_TRUE(engine.wasStoppedBySystem());
+        EXPECT_EQ(duringCycle.load(), 0) << "the queue was emptied while the render still consumed it";
+        EXPECT_EQ(completions.load(), 3);
+    }
+    {
+        // The listener's stop and the main thread's stop end one service thread once.
+        AudioEngine engine;
+        engine.setOutputDeviceFormat(24000, 1);
+        engine.connect(engine.mainMixerNode(), engine.outputNode(), 0, kPlay);
+        Watchdog watchdog("two concurrent stops");
+        for (int round = 0; round < 200; ++round) {
+            engine.start();
+            std::atomic<int> ready{0};
+            std::thread listener([&] {
+                ++ready;
+                while (ready < 2)
+                    std::this_thread::yield();
+                engine.stopBySystem();
+            });
+            ++ready;
+            while (ready < 2)
+                std::this_thread::yield();
+            engine.stop();
+            listener.join();
+            ASSERT_FALSE(engine.isRunning()) << "round " << round;
+        }
+    }
+    {
+        // Waiting for the taps returns even when a stop on another thread ends the service thread.
+        AudioEngine engine;
+        engine.setInputDeviceFormat(48000, 1);
+        std::atomic<int> blocks{0};
+        engine.installTap(engine.inputNode(), 0, 256, AudioFormat::standard(48000, 1),
+                          [&](auto&, double) { ++blocks; });
+        Watchdog watchdog("synchronize during a stop");
+        std::vector<float> buffer(512, 0.25f);
+        for (int round = 0; round < 300; ++round) {
+            engine.start();
+            engine.captureInput(buffer.data(), 512, 1, 0);
+            std::thread listener([&] { engine.stopBySystem(); });
+            engine.synchronize();
+            listener.join();
+            engine.synchronize();
+        }
+        EXPECT_EQ(blocks.load(), 2 * 300) << "every captured frame reached the tap";
+    }
 }
 
 TEST(AudioConverter, StereoStaysStereoAcrossRates)

@@ -1,14 +1,75 @@
 #pragma once
 
 #include "app/audio/AudioBridge.h"
+#include "app/common/Clock.h"
+#include "app/common/Scheduler.h"
 #include "platform/hal/HalString.h"
 #include "tests/sim_audio/InstalledServer.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <cmath>
+#include <functional>
 #include <mutex>
 #include <numbers>
 #include <vector>
+
+// Manual time for probes on a bare server: the scheduler and the devices' clocks move together, one IO
+// buffer at a time, as on the simulated Mac.
+struct ProbeTime {
+    explicit ProbeTime(sim::AudioServer& server) : server(server) {}
+
+    sim::AudioServer& server;
+    ManualClock clock;
+    ManualScheduler scheduler{clock};
+    const double originSeconds = clock.uptimeSeconds();
+    // Runs after each step with the time elapsed so far; may change the devices.
+    std::function<void(double seconds)> during;
+
+    double elapsedSeconds() const { return clock.uptimeSeconds() - originSeconds; }
+
+    // Moves time until `finished` holds, at most `maxSeconds`. While nothing is scheduled (a probe
+    // waits for its recording to be written on another thread) real time passes, not the clock.
+    bool runUntil(const std::function<bool()>& finished, double maxSeconds = 60)
+    {
+        while (!finished() && elapsedSeconds() < maxSeconds) {
+            if (scheduler.pendingCount() == 0) {
+                QElapsedTimer real;
+                real.start();
+                while (scheduler.pendingCount() == 0 && !finished() && real.elapsed() < 10'000) {
+                    QCoreApplication::processEvents();
+                    QThread::usleep(200);
+                }
+                if (scheduler.pendingCount() == 0 && !finished())
+                    return false;
+                continue;
+            }
+            step();
+        }
+        return finished();
+    }
+
+    // Moves time by `seconds`, whatever is scheduled.
+    void advance(double seconds)
+    {
+        const double until = elapsedSeconds() + seconds;
+        while (elapsedSeconds() < until - 1e-9)
+            step();
+    }
+
+private:
+    void step()
+    {
+        scheduler.advance(sim::AudioServer::kBufferFrames / sim::AudioServer::kSampleRateHz);
+        server.advanceFrames(sim::AudioServer::kBufferFrames);
+        server.flushNotifications();
+        QCoreApplication::processEvents();
+        if (during)
+            during(elapsedSeconds());
+    }
+};
 
 // Amplitude of one frequency in a stretch of samples (every `stride`-th from `first`).
 inline double toneAmplitude(const std::vector<float>& samples, double frequencyHz, double rateHz,

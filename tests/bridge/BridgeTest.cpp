@@ -6,6 +6,7 @@
 #include "platform/sim/audio/AudioClient.h"
 
 #include <QTemporaryDir>
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <gtest/gtest.h>
@@ -263,6 +264,7 @@ TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)
 
     // The voice device vanishes: the playback engine is stopped by the system.
     ASSERT_TRUE(phone.server.removeDevice(phone.voice));
+    phone.server.flushNotifications(); // its listener runs on the server's notification thread
     EXPECT_TRUE(phone.bridge.playbackEngine().wasStoppedBySystem());
     EXPECT_TRUE(phone.bridge.needsRestart());
     EXPECT_TRUE(phone.bridge.captureEngine().isRunning());
@@ -280,11 +282,20 @@ TEST(AudioBridge, VanishedDeviceNeedsRestartAndResumeFollowsTheFormats)
     phone.bridge.stop();
 }
 
+// The audio's own time, read by the recorder on the tap thread: blocks are placed where the audio put
+// them, however fast or slow the machine runs the cycles.
+struct AudioClock final : Clock {
+    std::atomic<double> seconds{0};
+    QDateTime now() const override { return QDateTime::fromSecsSinceEpoch(qint64(seconds.load())); }
+    double uptimeSeconds() const override { return seconds.load(); }
+};
+
 TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
 {
     PhoneCall phone;
     QTemporaryDir folder;
-    auto recorder = std::make_shared<CallAudioRecorder>(folder.path() + QStringLiteral("/call.wav"));
+    AudioClock clock;
+    auto recorder = std::make_shared<CallAudioRecorder>(folder.path() + QStringLiteral("/call.wav"), clock);
     phone.bridge.recorder = recorder;
     sim::AudioClient caller(phone.server, phone.call);
     std::vector<float> callerTone(48000 * 2 * 2);
@@ -294,7 +305,10 @@ TEST(AudioBridge, RecorderGetsBothSidesOfTheCall)
     phone.bridge.start(phone.call, phone.voice, false);
     ASSERT_EQ(caller.start(), 0);
     phone.bridge.enqueue(wireTone(440, 0.4, 48000));
-    phone.step(188); // about 2 s
+    for (int cycle = 0; cycle < 188; ++cycle) { // about 2 s
+        phone.step(1);
+        clock.seconds = clock.seconds + sim::AudioServer::kBufferFrames / sim::AudioServer::kSampleRateHz;
+    }
     phone.bridge.stop();
     phone.bridge.recorder.reset();
     std::promise<CallAudioRecorder::Result> done;
@@ -327,6 +341,7 @@ TEST(AudioBridge, RunsOnTheRealTimeClockAndStopsCleanly)
     EXPECT_GE(phone.bridge.health().snapshot().inputFrames, 4096) << "capture flows on the device threads";
     // A device vanishing under running IO threads stops the engine without a hang.
     ASSERT_TRUE(phone.server.removeDevice(phone.call));
+    phone.server.flushNotifications();
     EXPECT_TRUE(phone.bridge.needsRestart());
     EXPECT_FALSE(phone.bridge.captureEngine().isRunning());
     phone.bridge.stop();

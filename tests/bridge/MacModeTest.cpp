@@ -134,41 +134,67 @@ TEST(AudioBridge, InterventionSwapsTheAIForTheOperator)
     bridge.stop();
 }
 
+namespace {
+
+// Runs the Mac route check to its end on manual time; the failure's sentence, empty on success.
+QString runMacError(ProbeTime& time, AudioRouteProbe& probe, const AudioRouteProbe::Progress& progress = {})
+{
+    std::optional<QString> outcome;
+    probe.runMac(kMicrophone, kSpeakers, progress, [&](const std::optional<AppError>& failure) {
+        outcome = failure ? failure->message() : QString();
+    });
+    EXPECT_TRUE(time.runUntil([&] { return outcome.has_value(); })) << "the check never ended";
+    return outcome.value_or(QStringLiteral("(never ended)"));
+}
+
+} // namespace
+
 TEST(AudioRouteProbe, MacRouteWaitsForTheVoice)
 {
     InstalledServer installed;
     sim::AudioServer& server = *installed.server;
-    double elapsed = 0;
-    ProbeTiming timing;
-    timing.wait = [&](int milliseconds) {
-        for (int done = 0; done < milliseconds * 48; done += int(sim::AudioServer::kBufferFrames))
-            server.advanceFrames(sim::AudioServer::kBufferFrames);
-        elapsed += milliseconds / 1000.0;
-    };
-    timing.uptimeSeconds = [&] { return elapsed; };
-    AudioRouteProbe probe(server, timing);
     QStringList texts;
     const auto progress = [&](const QString& text, double, double) { texts << text; };
-
-    try {
-        probe.runMac(kMicrophone, kSpeakers, progress);
-        ADD_FAILURE() << "validated a silent microphone";
-    } catch (const AppError& error) {
-        EXPECT_TRUE(
-            error.message().startsWith(QStringLiteral("Le test Mac ne peut pas valider le microphone : "
-                                                      "parlez pendant la vérification, puis réessayez. ")))
-            << error.message().toStdString();
+    {
+        ProbeTime time(server);
+        AudioRouteProbe probe(server, time.scheduler, time.clock);
+        const QString silent = runMacError(time, probe, progress);
+        EXPECT_TRUE(silent.startsWith(QStringLiteral("Le test Mac ne peut pas valider le microphone : "
+                                                     "parlez pendant la vérification, puis réessayez. ")))
+            << silent.toStdString();
+        EXPECT_NEAR(time.elapsedSeconds(), 15.0, 0.2);
+        ASSERT_FALSE(texts.isEmpty());
+        EXPECT_TRUE(texts.first().startsWith(
+            QStringLiteral("Parlez maintenant : « Bonjour, test du microphone. »\n")));
     }
-    EXPECT_NEAR(elapsed, 15.0, 0.2);
-    ASSERT_FALSE(texts.isEmpty());
-    EXPECT_TRUE(
-        texts.first().startsWith(QStringLiteral("Parlez maintenant : « Bonjour, test du microphone. »\n")));
 
     server.setInputSource(kMicrophone, speakingMicrophone());
-    elapsed = 0;
-    probe.runMac(kMicrophone, kSpeakers, progress);
-    EXPECT_LT(elapsed, 3.0) << "two seconds of audio both ways and some voice suffice";
+    {
+        ProbeTime time(server);
+        AudioRouteProbe probe(server, time.scheduler, time.clock);
+        EXPECT_EQ(runMacError(time, probe, progress), QString());
+        EXPECT_LT(time.elapsedSeconds(), 3.0) << "two seconds of audio both ways and some voice suffice";
+        EXPECT_FALSE(server.isRunning(kMicrophone));
+    }
+
+    // Headphones plugged in a second into the check become the default output: it ends at once.
+    ProbeTime time(server);
+    AudioRouteProbe probe(server, time.scheduler, time.clock);
+    server.setInputSource(kMicrophone, nullptr);
+    AudioObjectID headset = 0;
+    time.during = [&](double seconds) {
+        if (seconds >= 1.0 && headset == 0) {
+            headset = server.addDevice({u"Casque", u"headset", 0, 2, kAudioDeviceTransportTypeBuiltIn});
+            hal::writeValue(server, kAudioObjectSystemObject,
+                            hal::address(kAudioHardwarePropertyDefaultOutputDevice), headset);
+        }
+    };
+    EXPECT_EQ(
+        runMacError(time, probe),
+        QStringLiteral("Le périphérique audio du Mac a changé. Relancez la vérification audio du Mac."));
+    EXPECT_LT(time.elapsedSeconds(), 2.0);
     EXPECT_FALSE(server.isRunning(kMicrophone));
+    EXPECT_FALSE(server.isRunning(kSpeakers));
 }
 
 TEST(AudioRouteProbe, MacRouteResumesStoppedEnginesThreeTimesAtMost)
@@ -177,35 +203,26 @@ TEST(AudioRouteProbe, MacRouteResumesStoppedEnginesThreeTimesAtMost)
     sim::AudioServer& server = *installed.server;
     server.setInputSource(kMicrophone, speakingMicrophone());
     for (const int stops : {3, 4}) {
-        double elapsed = 0;
+        ProbeTime time(server);
+        AudioRouteProbe probe(server, time.scheduler, time.clock);
         AudioBridge* running = nullptr;
         int stopped = 0;
-        ProbeTiming timing;
-        timing.wait = [&](int milliseconds) {
-            for (int done = 0; done < milliseconds * 48; done += int(sim::AudioServer::kBufferFrames))
-                server.advanceFrames(sim::AudioServer::kBufferFrames);
-            elapsed += milliseconds / 1000.0;
-            // The system stops the engine every 300 ms, before two seconds of audio could pass.
-            if (running && stopped < stops && elapsed >= 0.3 * (stopped + 1) - 1e-9) {
+        probe.bridgeStarted = [&](AudioBridge& bridge) { running = &bridge; };
+        // The system stops the engine every 300 ms, before two seconds of audio could pass.
+        time.during = [&](double seconds) {
+            if (running && stopped < stops && seconds >= 0.3 * (stopped + 1) - 1e-9) {
                 running->playbackEngine().engine().stopBySystem();
                 ++stopped;
             }
         };
-        timing.uptimeSeconds = [&] { return elapsed; };
-        AudioRouteProbe probe(server, timing);
-        probe.bridgeStarted = [&](AudioBridge& bridge) { running = &bridge; };
+        const QString error = runMacError(time, probe);
         if (stops == 3) {
-            EXPECT_NO_THROW(probe.runMac(kMicrophone, kSpeakers, {}));
-            EXPECT_LT(elapsed, 5.0);
+            EXPECT_EQ(error, QString());
+            EXPECT_LT(time.elapsedSeconds(), 5.0);
         } else {
-            try {
-                probe.runMac(kMicrophone, kSpeakers, {});
-                ADD_FAILURE() << "passed with stopped engines";
-            } catch (const AppError& error) {
-                EXPECT_TRUE(error.message().contains(QStringLiteral("moteurs entrée/sortie : arrêté/arrêté")))
-                    << error.message().toStdString();
-            }
-            EXPECT_NEAR(elapsed, 15.0, 0.2) << "no fourth resume";
+            EXPECT_TRUE(error.contains(QStringLiteral("moteurs entrée/sortie : arrêté/arrêté")))
+                << error.toStdString();
+            EXPECT_NEAR(time.elapsedSeconds(), 15.0, 0.2) << "no fourth resume";
         }
         EXPECT_EQ(stopped, stops);
     }

@@ -6,6 +6,7 @@
 
 #include "tests/model/ModelTestSupport.h"
 
+#include "app/audio/AudioRouteProbe.h"
 #include "app/audio/MacAudioRoute.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/common/AppError.h"
@@ -24,7 +25,7 @@ class ConfiguredMacTest : public ModelTest {
 protected:
     RealtimeStandIn ai;
     std::unique_ptr<AppModel> model;
-    // configurationStatus as seen at each wait of a probe and each step of `advance`, repeats dropped.
+    // configurationStatus as seen at each step of `advance`, repeats dropped.
     QStringList configurationSteps;
 
     void SetUp() override
@@ -35,7 +36,7 @@ protected:
         ASSERT_TRUE(mac.workspace().openUrl(driverPackageUrl())) << "the driver package must install";
         mac.setAccessibilityTrusted(true);
         ASSERT_TRUE(mac.setPrivacySwitch(sim::PrivacyPage::Microphone, true));
-        model = makeWatchedModel();
+        model = makeModel();
         model->saveKey("demo");
     }
 
@@ -43,17 +44,6 @@ protected:
     {
         model.reset();
         qunsetenv("ORLEA_REALTIME_URL");
-    }
-
-    std::unique_ptr<AppModel> makeWatchedModel()
-    {
-        Platform services = platform();
-        std::function<void(int)> wait = services.probeTiming.wait;
-        services.probeTiming.wait = [this, wait](int milliseconds) {
-            noteConfigurationStatus();
-            wait(milliseconds);
-        };
-        return std::make_unique<AppModel>(services);
     }
 
     void noteConfigurationStatus()
@@ -90,12 +80,15 @@ protected:
     }
 
     // Moves the Mac's time in 0.1 s steps, letting the sockets and queued hops run in between. A
-    // running AI check gets the real time it needs first, so a loaded machine never times it out.
+    // running AI check, or a probe's recording being written, gets the real time it needs first, so a
+    // loaded machine never times it out.
     void advance(double seconds)
     {
         for (double done = 0; done < seconds - 1e-9; done += 0.1) {
             if (model && model->checkingAI() && m_answeringChecks)
                 waitFor([&] { return !model->checkingAI(); });
+            if (model && model->routeProbe().isAwaitingRecording())
+                waitFor([&] { return !model->routeProbe().isAwaitingRecording(); });
             mac.advance(0.1);
             pumpEvents();
             // The Mac's time runs faster than real time: the caller audio of each step is sent

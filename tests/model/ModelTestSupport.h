@@ -62,27 +62,10 @@ protected:
 
     Platform platform()
     {
-        // The route probe waits inside a task: it moves the clock and the audio, not the scheduler.
-        ProbeTiming timing;
-        timing.wait = [this](int milliseconds) {
-            mac.manualClock()->advance(milliseconds / 1000.0);
-            mac.syncAudio();
-            QCoreApplication::processEvents();
-        };
-        timing.uptimeSeconds = [this] { return mac.clock().uptimeSeconds(); };
-        return Platform{mac.hardware(),
-                        mac.accessibility(),
-                        mac.workspace(),
-                        mac.microphone(),
-                        mac.clock(),
-                        mac.scheduler(),
-                        defaults,
-                        clipboard,
-                        savePanel,
-                        revealer,
-                        timing,
-                        std::nullopt,
-                        &mac.notifications()};
+        return Platform{mac.hardware(),   mac.accessibility(), mac.workspace(),
+                        mac.microphone(), mac.clock(),         mac.scheduler(),
+                        defaults,         clipboard,           savePanel,
+                        revealer,         std::nullopt,        &mac.notifications()};
     }
     std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(platform()); }
 };

@@ -576,7 +576,7 @@ TEST_F(SessionPathsTest, AFinishedTestCallWithBothVoicesConfirmsTheSetupForThisR
 
     // The confirmation is not kept: the next launch asks for a new test call.
     model.reset();
-    model = makeWatchedModel();
+    model = makeModel();
     EXPECT_EQ(model->records().size(), 1);
     EXPECT_FALSE(model->validatedCallID().has_value());
     EXPECT_FALSE(model->setupSteps()[5]);

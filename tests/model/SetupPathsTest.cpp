@@ -215,11 +215,156 @@ TEST_F(SetupPathsTest, TheMacAssistantChecksTheBuiltInDevicesAndKeepsThemForTheT
     EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput);
 
     // The check alone, without keeping the route.
-    model->verifyMacAudio(false);
+    std::optional<QString> outcome;
+    model->verifyMacAudio(false, [&](const std::optional<AppError>& failure) {
+        outcome = failure ? failure->message() : QString();
+    });
+    EXPECT_TRUE(model->audioProbeActive());
+    ASSERT_TRUE(advanceUntil([&] { return outcome.has_value(); }, 20.0));
+    EXPECT_EQ(outcome, QString());
     EXPECT_TRUE(model->macAudioVerified());
     EXPECT_FALSE(model->audioProbeActive());
     EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput);
     EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput);
+}
+
+// Quitting, sleep (which disarms) or closing the window that started it ends an audio check at once:
+// the devices stop and the Mac's own ones are given back without waiting for the check's last step.
+TEST_F(SetupPathsTest, AudioChecksEndAtOnceWhenTheUserMovesOn)
+{
+    confirmRouting();
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    const AudioObjectID userOutput = systemDevice(kAudioHardwarePropertyDefaultOutputDevice);
+    const AudioObjectID call = hal::deviceForUID(mac.hardware(), u"fr.velkaro.audio.call");
+    const auto nothingRuns = [&] {
+        return !mac.audioServer().isRunning(call) &&
+               !mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID) &&
+               !mac.audioServer().isRunning(sim::AudioServer::kSpeakersID);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> start;
+        std::function<bool()> running;
+        std::function<void()> moveOn;
+        std::function<QString()> shown = {};
+        QString says = {};
+    } cases[] = {
+        {"quitting during the route test", [&] { model->prepareNativeAudio(); },
+         [&] { return model->routeProbe().isRunning(); }, [&] { model->finishBeforeQuit(5, [] {}); },
+         [&] { return model->nativeAudioStatus(); }, "Configuration à vérifier"},
+        {"closing the assistant during the configuration",
+         [&] {
+             model->setRoutingConfirmed(false);
+             model->setShowSetupAssistant(true);
+             model->configureAll();
+         },
+         [&] { return model->routeProbe().isRunning(); }, [&] { model->setShowSetupAssistant(false); },
+         [&] { return model->configurationStatus(); },
+         "Configuration interrompue. Relancez-la quand vous voulez."},
+        {"closing the Mac test window during its check",
+         [&] {
+             model->setMacAssistantOpen(true);
+             model->prepareMacAssistant();
+         },
+         [&] {
+             return model->audioProbeActive() && mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID);
+         },
+         [&] { model->setMacAssistantOpen(false); }},
+        {"the Mac going to sleep during the microphone test", [&] { model->testMicrophone(); },
+         [&] { return mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID); }, [&] { mac.sleep(); },
+         [&] { return model->microphoneStatus(); }, "Test du microphone interrompu"},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        model->setError(std::nullopt);
+        test.start();
+        ASSERT_TRUE(advanceUntil(test.running, 10.0)) << why();
+        advance(1.0);
+        ASSERT_TRUE(test.running()) << "still checking a second later";
+        test.moveOn();
+        EXPECT_FALSE(model->setupWorking());
+        EXPECT_FALSE(model->routeProbe().isRunning());
+        EXPECT_TRUE(nothingRuns());
+        EXPECT_EQ(model->microphoneLevel(), 0.0);
+        EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput)
+            << "the route is put back";
+        EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), userOutput);
+        if (test.shown) {
+            EXPECT_EQ(test.shown(), test.says);
+        }
+        advance(20.0);
+        EXPECT_FALSE(model->setupWorking()) << "nothing of the check comes back later";
+        EXPECT_FALSE(model->macAudioVerified());
+        EXPECT_FALSE(model->error().has_value()) << why();
+    }
+}
+
+// Headphones plugged in during the Mac check become the default output: the check ends within a second
+// and gives back the input it borrowed, leaving the user's new output alone.
+TEST_F(SetupPathsTest, ADeviceChangeEndsTheMacCheckAndGivesTheRouteBack)
+{
+    confirmRouting();
+    setSystemDevicesToVirtualPair();
+    const AudioObjectID userInput = systemDevice(kAudioHardwarePropertyDefaultInputDevice);
+    model->setMacAssistantOpen(true);
+    model->prepareMacAssistant();
+    ASSERT_TRUE(
+        advanceUntil([&] { return mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID); }, 10.0))
+        << why();
+    advance(1.0);
+    const AudioObjectID headphones =
+        mac.audioServer().addDevice({u"Casque", u"headphones", 0, 2, kAudioDeviceTransportTypeBuiltIn});
+    model->macRoute().writeSystem(kAudioHardwarePropertyDefaultOutputDevice, headphones);
+    EXPECT_TRUE(advanceUntil([&] { return !model->audioProbeActive(); }, 1.0)) << "still checking";
+    EXPECT_EQ(model->error(), std::optional<QString>("Le périphérique audio du Mac a changé. Relancez la "
+                                                     "vérification audio du Mac."));
+    EXPECT_FALSE(model->macAudioVerified());
+    EXPECT_FALSE(mac.audioServer().isRunning(sim::AudioServer::kMicrophoneID));
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultInputDevice), userInput) << "the input is put back";
+    EXPECT_EQ(systemDevice(kAudioHardwarePropertyDefaultOutputDevice), headphones)
+        << "the user's own choice stays";
+    model->setMacAssistantOpen(false);
+}
+
+// While a check holds the devices, neither arming nor another check may start.
+TEST_F(SetupPathsTest, NothingArmsOrConfiguresDuringAnAudioCheck)
+{
+    confirmRouting();
+    setSystemDevicesToVirtualPair();
+    model->setMacAssistantOpen(true);
+    const struct {
+        const char* name;
+        std::function<void()> start;
+        std::function<bool()> running;
+    } cases[] = {
+        {"the route test", [&] { model->prepareNativeAudio(); }, [&] { return model->preparingAudio(); }},
+        {"the Mac check", [&] { model->prepareMacAssistant(); }, [&] { return model->audioProbeActive(); }},
+        {"the microphone test", [&] { model->testMicrophone(); }, [&] { return model->testingMicrophone(); }},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        model->setError(std::nullopt);
+        test.start();
+        ASSERT_TRUE(advanceUntil(test.running, 10.0)) << why();
+        advance(0.5);
+        ASSERT_TRUE(test.running());
+
+        model->toggleArmed();
+        EXPECT_FALSE(model->armed());
+        EXPECT_FALSE(model->checkingAI());
+        EXPECT_EQ(model->error(), std::optional<QString>("Patientez pendant la configuration audio."));
+        model->configureAll();
+        EXPECT_FALSE(model->configuringAll());
+        for (const auto& other : cases) {
+            if (&other == &test)
+                continue;
+            other.start();
+            EXPECT_FALSE(other.running()) << other.name << " started too";
+        }
+        model->cancelAudioChecks();
+    }
+    model->setMacAssistantOpen(false);
 }
 
 } // namespace

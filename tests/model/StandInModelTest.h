@@ -6,6 +6,7 @@
 
 #include "tests/model/ModelTestSupport.h"
 
+#include "app/audio/AudioRouteProbe.h"
 #include "app/audio/VelkaroDevices.h"
 #include "app/phone/NativeAudioSetup.h"
 #include "tools/realtime-standin/RealtimeStandInThread.h"
@@ -58,10 +59,13 @@ protected:
         qunsetenv("ORLEA_REALTIME_URL");
     }
 
-    // Moves the Mac's time in small steps, letting the sockets and queued hops run in between.
+    // Moves the Mac's time in small steps, letting the sockets and queued hops run in between; a
+    // probe's recording being written gets the real time it needs first.
     void advance(double seconds)
     {
         for (double done = 0; done < seconds - 1e-9; done += 0.1) {
+            if (model && model->routeProbe().isAwaitingRecording())
+                waitFor([&] { return !model->routeProbe().isAwaitingRecording(); });
             mac.advance(0.1);
             pumpEvents();
         }

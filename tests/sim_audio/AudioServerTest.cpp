@@ -41,13 +41,28 @@ UInt32 u32(hal::AudioHardware& hardware, AudioObjectID object, AudioObjectProper
     return value;
 }
 
+// Records what one listener hears, from the server's notification thread, until it goes: then it
+// stops listening and lets the calls already matched to it land first.
 struct Recorder {
+    Recorder(AudioServer& server, AudioObjectID object, const AudioObjectPropertyAddress& address)
+        : server(server), object(object), address(address)
+    {
+        EXPECT_EQ(server.addPropertyListener(object, address, listener, this), 0);
+    }
+    ~Recorder()
+    {
+        server.removePropertyListener(object, address, listener, this);
+        server.flushNotifications();
+    }
     static void listener(AudioObjectID object, UInt32 count, const AudioObjectPropertyAddress* addresses,
                          void* data)
     {
         for (UInt32 i = 0; i < count; ++i)
             static_cast<Recorder*>(data)->seen.push_back({object, addresses[i].mSelector});
     }
+    AudioServer& server;
+    const AudioObjectID object;
+    const AudioObjectPropertyAddress address;
     std::vector<std::pair<AudioObjectID, AudioObjectPropertySelector>> seen;
 };
 
@@ -79,13 +94,9 @@ TEST(SimAudioServer, BuiltInDevicesAndSystemDefaults)
               AudioServer::kMicrophoneID);
     EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
               AudioServer::kSpeakersID);
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject,
-                                         hal::address(kAudioObjectPropertySelectorWildcard,
-                                                      kAudioObjectPropertyScopeWildcard,
-                                                      kAudioObjectPropertyElementWildcard),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, kAudioObjectSystemObject,
+                      hal::address(kAudioObjectPropertySelectorWildcard, kAudioObjectPropertyScopeWildcard,
+                                   kAudioObjectPropertyElementWildcard));
     const auto output = hal::address(kAudioHardwarePropertyDefaultOutputDevice);
     EXPECT_EQ(hal::writeValue(server, kAudioObjectSystemObject, output, AudioServer::kMicrophoneID),
               kAudioHardwareBadDeviceError)
@@ -94,6 +105,7 @@ TEST(SimAudioServer, BuiltInDevicesAndSystemDefaults)
               kAudioHardwareBadDeviceError);
     EXPECT_EQ(server.setPropertyData(kAudioObjectSystemObject, output, 0, nullptr, 2, &size),
               kAudioHardwareBadPropertySizeError);
+    server.flushNotifications();
     EXPECT_TRUE(recorder.seen.empty());
 
     const hal::StringRef uid(u"BuiltInSpeakerDevice");
@@ -138,11 +150,9 @@ TEST(SimAudioServer, InstallerLoadsTheDriverAndPropertiesAreForwarded)
     EXPECT_EQ(stringOf(server, input, kAudioObjectPropertyName), u"Entrée stéréo");
 
     // The driver's own change reports come back under the server's ids.
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(input, hal::address(kAudioStreamPropertyIsActive),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, input, hal::address(kAudioStreamPropertyIsActive));
     EXPECT_EQ(hal::writeValue(server, input, hal::address(kAudioStreamPropertyIsActive), UInt32(0)), 0);
+    server.flushNotifications();
     ASSERT_EQ(recorder.seen.size(), 1u);
     EXPECT_EQ(recorder.seen[0].first, input);
     EXPECT_EQ(u32(server, input, kAudioStreamPropertyIsActive), 0u);
@@ -165,10 +175,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     InstalledServer installed;
     AudioServer& server = *installed.server;
     const AudioObjectID call = hal::deviceForUID(server, u"fr.velkaro.audio.call");
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(call, hal::address(kAudioDevicePropertyDeviceIsRunning),
-                                         Recorder::listener, &recorder),
-              0);
+    Recorder recorder(server, call, hal::address(kAudioDevicePropertyDeviceIsRunning));
 
     sim::AudioClient phone(server, call);  // plays the caller into the device
     sim::AudioClient bridge(server, call); // records it
@@ -183,6 +190,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     ASSERT_EQ(phone.start(), 0);
     EXPECT_TRUE(server.isRunning(call));
     EXPECT_EQ(u32(server, call, kAudioDevicePropertyDeviceIsRunning), 1u);
+    server.flushNotifications();
     ASSERT_EQ(recorder.seen.size(), 1u)
         << "the driver's 'goin' change reaches listeners once for two clients";
 
@@ -204,6 +212,7 @@ TEST(SimAudioServer, ClientsHearEachOtherThroughTheLoopbackAfter2048Frames)
     ASSERT_EQ(bridge.stop(), 0);
     EXPECT_FALSE(server.isRunning(call));
     EXPECT_EQ(u32(server, call, kAudioDevicePropertyDeviceIsRunning), 0u);
+    server.flushNotifications();
     EXPECT_EQ(recorder.seen.size(), 2u);
 }
 
@@ -319,14 +328,11 @@ TEST(SimAudioServer, DevicesVanishAndComeBack)
               0);
     sim::AudioClient client(server, voice);
     ASSERT_EQ(client.start(), 0);
-    Recorder recorder;
-    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject,
-                                         hal::address(kAudioHardwarePropertyDevices), Recorder::listener,
-                                         &recorder),
-              0);
+    Recorder recorder(server, kAudioObjectSystemObject, hal::address(kAudioHardwarePropertyDevices));
 
     ASSERT_TRUE(server.removeDevice(voice));
     EXPECT_EQ(devices(server).size(), 3u);
+    server.flushNotifications();
     EXPECT_EQ(recorder.seen.size(), 1u);
     EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
               AudioServer::kSpeakersID)
@@ -372,6 +378,75 @@ TEST(SimAudioServer, RealTimeClockRunsTheSameCycles)
     ASSERT_NE(first, heard.end()) << "nothing came back through the loopback";
     EXPECT_GE(first - heard.begin(), 2 * 2560) << "the loopback returned audio early";
     EXPECT_EQ(*first, 0.125f);
+}
+
+// As on a Mac, listeners hear of changes later, on the server's own thread, whichever thread made them.
+TEST(SimAudioServer, ListenersHearChangesOnTheNotificationThread)
+{
+    QTemporaryDir folder;
+    AudioServer server(folder.path().toStdString());
+    struct Heard {
+        AudioObjectPropertySelector selector;
+        std::thread::id thread;
+    };
+    struct Log {
+        std::vector<Heard> heard;
+        static void listener(AudioObjectID, UInt32 count, const AudioObjectPropertyAddress* addresses,
+                             void* data)
+        {
+            for (UInt32 i = 0; i < count; ++i)
+                static_cast<Log*>(data)->heard.push_back(
+                    Heard{addresses[i].mSelector, std::this_thread::get_id()});
+        }
+    } log;
+    constexpr UInt32 kUSB = fourCharCode("usb ");
+    const auto anything = hal::address(kAudioObjectPropertySelectorWildcard);
+    ASSERT_EQ(server.addPropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+
+    // A sound server's thread plugs a headset in, makes it the default output and unplugs it.
+    AudioObjectID headset = 0;
+    UInt32 transport = 0;
+    std::u16string name;
+    std::thread soundServer([&] {
+        headset = server.addDevice({u"Casque USB", u"usb-headset", 1, 2, kUSB});
+        transport = u32(server, headset, kAudioDevicePropertyTransportType);
+        name = stringOf(server, headset, kAudioObjectPropertyName);
+        hal::writeValue(server, kAudioObjectSystemObject,
+                        hal::address(kAudioHardwarePropertyDefaultOutputDevice), headset);
+        server.removeDevice(headset);
+    });
+    const std::thread::id soundServerThread = soundServer.get_id();
+    soundServer.join();
+    server.flushNotifications();
+    EXPECT_EQ(transport, kUSB);
+    EXPECT_EQ(name, u"Casque USB");
+    EXPECT_EQ(u32(server, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice),
+              AudioServer::kSpeakersID)
+        << "the default output falls back to the speakers";
+    std::vector<AudioObjectPropertySelector> order;
+    for (const Heard& heard : log.heard) {
+        order.push_back(heard.selector);
+        EXPECT_NE(heard.thread, soundServerThread) << "heard on the thread that made the change";
+        EXPECT_NE(heard.thread, std::this_thread::get_id()) << "heard on the test's thread";
+        EXPECT_EQ(heard.thread, log.heard.front().thread) << "one notification thread";
+    }
+    EXPECT_EQ(order, (std::vector<AudioObjectPropertySelector>{
+                         kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultOutputDevice,
+                         kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultOutputDevice}));
+    ASSERT_EQ(server.removePropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+
+    // By hand: nothing arrives before the flush, which delivers on its caller's thread; a listener
+    // removed after the change still hears of it once, as it may on a Mac.
+    AudioServer manual((folder.path() + "/Manual").toStdString(), sim::NotificationDelivery::Manual);
+    log.heard.clear();
+    ASSERT_EQ(manual.addPropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+    const AudioObjectID dock = manual.addDevice({u"Dock", u"dock", 0, 2, kUSB});
+    ASSERT_EQ(manual.removePropertyListener(kAudioObjectSystemObject, anything, Log::listener, &log), 0);
+    manual.removeDevice(dock);
+    EXPECT_TRUE(log.heard.empty());
+    manual.flushNotifications();
+    ASSERT_EQ(log.heard.size(), 1u);
+    EXPECT_EQ(log.heard[0].thread, std::this_thread::get_id());
 }
 
 TEST(SimAudioServer, InstallerRefusesBrokenPackages)

@@ -160,6 +160,7 @@ TEST_F(CallAudioTest, RouteChangesMidCallReopenTheAudio)
                               hal::address(kAudioHardwarePropertyDefaultOutputDevice),
                               device(u"fr.velkaro.audio.call")),
               0);
+    mac.settleAudio();
     EXPECT_EQ(mac.callAudio().speakerDevice(), kCallName) << "the Phone app follows the new default";
     mac.callerHangsUp();
     EXPECT_FALSE(mac.callAudio().isOpen());
@@ -237,11 +238,13 @@ TEST_F(CallAudioTest, VanishingDevicesAndOutgoingCalls)
 
     // The driver goes away mid-call: the Phone app loses its devices, then finds them when they return.
     ASSERT_TRUE(mac.audioServer().unloadPlugIn("fr.velkaro.audio.driver"));
+    mac.settleAudio();
     EXPECT_TRUE(mac.callAudio().isOpen()) << "the call goes on";
     EXPECT_TRUE(mac.callAudio().speakerDevice().isEmpty());
     EXPECT_FALSE(mac.callAudio().lastError().isEmpty());
     mac.advance(0.1);
     EXPECT_EQ(mac.audioServer().loadPlugIns(), 1);
+    mac.settleAudio();
     EXPECT_EQ(mac.callAudio().speakerDevice(), kCallName) << "the Phone app uses the device that came back";
     EXPECT_EQ(mac.callAudio().microphoneDevice(), kVoiceName);
     EXPECT_TRUE(mac.callAudio().lastError().isEmpty());

@@ -197,15 +197,21 @@ void AudioEngine::prepare()
 
 void AudioEngine::start()
 {
-    if (isRunning())
+    std::lock_guard state(m_stateMutex);
+    if (m_running.load())
         return;
     if (!m_prepared)
         prepare();
     m_stoppedBySystem.store(false);
     m_serviceStop.store(false);
     m_quantumOffset = kRenderQuantumFrames; // nothing left over from before a stop
+    {
+        std::lock_guard sync(m_syncMutex);
+        m_serviceActive = true;
+    }
     m_service = std::thread([this] { serviceLoop(); });
     m_running.store(true, std::memory_order_seq_cst);
+    m_ioEnabled.store(true, std::memory_order_seq_cst);
 }
 
 void AudioEngine::stop()
@@ -218,17 +224,35 @@ void AudioEngine::stopBySystem()
     stopInternal(true);
 }
 
+// Any thread but IO, tap and completion threads. A second stop (the main thread's while a device
+// listener's runs) waits for the first and then finds nothing to do. "Running" is published false
+// only at the end, so nobody takes over the player queues while an IO call may still consume them.
 void AudioEngine::stopInternal(bool bySystem)
 {
-    const bool wasRunning = m_running.exchange(false, std::memory_order_seq_cst);
-    if (bySystem && wasRunning)
-        m_stoppedBySystem.store(true);
+    std::lock_guard state(m_stateMutex);
+    if (!m_running.load())
+        return;
+    m_ioEnabled.store(false, std::memory_order_seq_cst);
     waitForIoQuiescence();
-    if (m_service.joinable()) {
-        m_serviceStop.store(true);
-        sem_post(&m_wake);
-        m_service.join();
+    if (bySystem)
+        m_stoppedBySystem.store(true);
+    // Its last pass comes after the IO calls drained, so it delivers everything they made.
+    m_serviceStop.store(true);
+    sem_post(&m_wake);
+    m_service.join();
+    {
+        std::lock_guard sync(m_syncMutex);
+        m_serviceActive = false;
     }
+    m_syncDone.notify_all();
+    m_running.store(false, std::memory_order_seq_cst);
+}
+
+void AudioEngine::discardIfStopped(AudioPlayerNode& player)
+{
+    std::lock_guard state(m_stateMutex);
+    if (!m_ioEnabled.load(std::memory_order_seq_cst))
+        player.discardAllNow();
 }
 
 void AudioEngine::complete(AudioPlayerNode::Item* item)
@@ -244,7 +268,7 @@ void AudioEngine::wakeService()
 void AudioEngine::renderOutput(float* interleaved, int frames, int channels, double)
 {
     m_ioInProgress.fetch_add(1, std::memory_order_seq_cst);
-    if (!m_running.load(std::memory_order_seq_cst)) {
+    if (!m_ioEnabled.load(std::memory_order_seq_cst)) {
         m_ioInProgress.fetch_sub(1, std::memory_order_seq_cst);
         std::fill(interleaved, interleaved + size_t(frames) * size_t(channels), 0.0f);
         return;
@@ -279,7 +303,7 @@ void AudioEngine::renderOutput(float* interleaved, int frames, int channels, dou
 void AudioEngine::captureInput(const float* interleaved, int frames, int channels, double)
 {
     m_ioInProgress.fetch_add(1, std::memory_order_seq_cst);
-    if (!m_running.load(std::memory_order_seq_cst)) {
+    if (!m_ioEnabled.load(std::memory_order_seq_cst)) {
         m_ioInProgress.fetch_sub(1, std::memory_order_seq_cst);
         return;
     }
@@ -356,15 +380,29 @@ void AudioEngine::serviceOnce()
 
 void AudioEngine::synchronize()
 {
-    if (!m_service.joinable()) {
+    for (;;) {
+        {
+            std::unique_lock sync(m_syncMutex);
+            if (m_serviceActive) {
+                const unsigned long long ticket = ++m_syncRequested;
+                sem_post(&m_wake);
+                // A pass that read the counter before this ticket was raised may have been the last:
+                // the thread's end then answers instead.
+                m_syncDone.wait(sync, [&] { return m_syncServed >= ticket || !m_serviceActive; });
+                return;
+            }
+        }
+        // No service thread: deliver here, as the only consumer, unless a start came in between.
+        std::lock_guard state(m_stateMutex);
+        {
+            std::lock_guard sync(m_syncMutex);
+            if (m_serviceActive)
+                continue;
+        }
         deliverCompletions();
         deliverTaps();
         return;
     }
-    std::unique_lock lock(m_syncMutex);
-    const unsigned long long ticket = ++m_syncRequested;
-    sem_post(&m_wake);
-    m_syncDone.wait(lock, [&] { return m_syncServed >= ticket; });
 }
 
 void AudioEngine::deliverCompletions()

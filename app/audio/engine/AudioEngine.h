@@ -40,9 +40,12 @@ struct AudioTap {
 //   // in the output device's IO proc:  engine.renderOutput(buffer, frames, channels, sampleTime);
 //   // in the input device's IO proc:   engine.captureInput(buffer, frames, channels, sampleTime);
 //
-// Threads: graph building, start and stop on the main thread; renderOutput() on the output device's
-// IO thread and captureInput() on the input device's, both real-time; tap blocks and player
-// completions on the engine's own service thread, which the render side wakes with a semaphore.
+// Threads: graph building and start on the main thread; stop on the main thread, stopBySystem on any
+// thread but the IO threads (a device listener's), the two serialised by one state lock that the IO
+// side never takes; renderOutput() on the output device's IO thread and captureInput() on the input
+// device's, both real-time; tap blocks and player completions on the engine's own service thread,
+// which the render side wakes with a semaphore. A player's queue has one consumer at a time: the
+// render while IO is let in, otherwise whoever holds the state lock.
 class AudioEngine {
 public:
     static constexpr int kRenderQuantumFrames = 256;
@@ -79,11 +82,13 @@ public:
     // Main thread. Prepares if needed and starts; throws AppError when the graph cannot run.
     void start();
     // Main thread (never a tap block or completion). Returns once no render or capture call is in
-    // progress and the service thread has delivered what was pending.
+    // progress and the service thread has delivered what was pending and ended. A stop running on
+    // another thread is waited for.
     void stop();
+    // False only once a stop has finished: no IO call is in progress and none will run the graph.
     bool isRunning() const { return m_running.load(std::memory_order_acquire); }
     // The device went away or stopped under us: the engine stops as if stop() had been called.
-    // Any thread but the IO threads.
+    // Any thread but the IO threads and the service thread.
     void stopBySystem();
     bool wasStoppedBySystem() const { return m_stoppedBySystem.load(); }
 
@@ -93,8 +98,10 @@ public:
     // Real-time: one input IO cycle with the device's interleaved frames. No allocation, no lock.
     void captureInput(const float* interleaved, int frames, int channels, double sampleTime);
 
-    // Blocks until the service thread has delivered every tap block and completion that the IO
-    // cycles made before this call. For tests and orderly shutdowns; not for the main loop.
+    // Blocks until every tap block and completion that the IO cycles made before this call has been
+    // delivered: by the service thread, or here when none runs. Returns as well when a stop on
+    // another thread ends the service thread meanwhile, its last pass having delivered everything.
+    // Any thread but the service thread; for tests, probes and orderly shutdowns.
     void synchronize();
 
     // Counters for diagnostics and tests.
@@ -108,6 +115,8 @@ private:
     bool owns(const AudioNode& node) const;
     // Real-time: a played or discarded player item goes to the service thread.
     void complete(AudioPlayerNode::Item* item);
+    // A stopped player's queue is emptied here, under the state lock, only while no IO can consume it.
+    void discardIfStopped(AudioPlayerNode& player);
     void wakeService();
     void serviceLoop();
     void serviceOnce();
@@ -122,6 +131,11 @@ private:
     std::vector<std::shared_ptr<AudioNode>> m_nodes;
 
     bool m_prepared = false;
+    // Serialises start, stop and stopBySystem, and the consumers of the queues that the IO side
+    // consumes while it runs. Never taken by IO, tap blocks or completions.
+    std::mutex m_stateMutex;
+    // Lets IO calls into the graph; cleared first when stopping, before waiting for IO to drain.
+    std::atomic<bool> m_ioEnabled{false};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_stoppedBySystem{false};
     std::atomic<int> m_ioInProgress{0};
@@ -143,4 +157,5 @@ private:
     std::condition_variable m_syncDone;
     unsigned long long m_syncRequested = 0;
     unsigned long long m_syncServed = 0;
+    bool m_serviceActive = false; // under m_syncMutex: a service thread runs and will answer
 };

@@ -241,9 +241,11 @@ void AudioPlayerNode::stop()
 {
     m_playing.store(false, std::memory_order_release);
     m_epoch.fetch_add(1, std::memory_order_acq_rel);
-    // With the engine stopped no render can consume the queue: empty it here.
-    if (!engine() || !engine()->isRunning())
+    // A running render discards the old epoch itself; with IO shut out the queue is emptied here.
+    if (!engine())
         discardAllNow();
+    else
+        engine()->discardIfStopped(*this);
 }
 
 void AudioPlayerNode::finish(Item* item)

@@ -68,7 +68,8 @@ public:
     bool scheduleBuffer(std::shared_ptr<const PcmBlock> block, Completion completion = {});
     // Main thread. Playing starts or resumes; a stopped player renders silence.
     void play();
-    // Main thread. Discards every scheduled block; their completions still run.
+    // Main thread (never a tap block or completion). Discards every scheduled block; their
+    // completions still run. While its engine is stopping, waits for the stop to finish.
     void stop();
     bool isPlaying() const { return m_playing.load(std::memory_order_acquire); }
 

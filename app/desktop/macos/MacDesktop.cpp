@@ -84,7 +84,6 @@ int runMacDesktop(int argc, char** argv)
                             clipboard,
                             savePanel,
                             revealer,
-                            ProbeTiming::system(),
                             bundledDriverPackage(),
                             &services.notifications()};
     AppModel model(platform);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <dlfcn.h>
 #include <filesystem>
+#include <pthread.h>
 
 namespace sim {
 namespace {
@@ -30,12 +31,8 @@ AudioServer::Guard::Guard(const AudioServer& server) : m_server(const_cast<Audio
 
 AudioServer::Guard::~Guard()
 {
-    struct Call {
-        Listener listener;
-        Pending change;
-    };
-    std::vector<Call> calls;
     if (--m_server.m_depth == 0 && !m_server.m_pending.empty()) {
+        std::vector<Notification> batch;
         for (const Pending& change : m_server.m_pending)
             for (const Listener& listener : m_server.m_listeners)
                 if (listener.object == change.object &&
@@ -45,55 +42,153 @@ AudioServer::Guard::~Guard()
                             kAudioObjectPropertyScopeWildcard) &&
                     matches(listener.address.mElement, change.address.mElement,
                             kAudioObjectPropertyElementWildcard))
-                    calls.push_back({listener, change});
+                    batch.push_back({listener, change});
         m_server.m_pending.clear();
+        // Queued under the server lock, so batches keep the order in which their changes were made.
+        if (!batch.empty())
+            m_server.queueNotifications(std::move(batch));
     }
     m_server.m_mutex.unlock();
-    for (const Call& call : calls)
-        call.listener.proc(call.change.object, 1, &call.change.address, call.listener.clientData);
 }
 
-AudioServer::AudioServer(std::string plugInFolder) : m_plugInFolder(std::move(plugInFolder))
+AudioServer::AudioServer(std::string plugInFolder, NotificationDelivery delivery)
+    : m_plugInFolder(std::move(plugInFolder)), m_delivery(delivery)
 {
     UInt32 numerator = 1, denominator = 1;
     hostClockTimebase(numerator, denominator);
     m_ticksPerFrame = Float64(denominator) * 1e9 / Float64(numerator) / kSampleRateHz;
     addBuiltInDevices();
+    if (m_delivery == NotificationDelivery::Thread) {
+        m_notifyThread = std::thread([this] { notificationLoop(); });
+        m_notifyThreadID = m_notifyThread.get_id();
+    }
 }
 
 AudioServer::~AudioServer()
 {
     stopRealTime();
-    Guard guard(*this);
-    for (auto& [id, device] : m_devices)
-        if (device->runningProcs > 0)
-            stopDevice(*device);
-    m_pending.clear();
+    {
+        Guard guard(*this);
+        for (auto& [id, device] : m_devices)
+            if (device->runningProcs > 0)
+                stopDevice(*device);
+        m_pending.clear();
+    }
+    // Changes nobody was told about yet die with the server.
+    {
+        std::lock_guard lock(m_notifyMutex);
+        m_notifyStop = true;
+        m_notificationsDelivered = m_notificationsQueued;
+        m_notifications.clear();
+    }
+    m_notifyWake.notify_all();
+    m_notifyDone.notify_all();
+    if (m_notifyThread.joinable())
+        m_notifyThread.join();
     // Modules stay mapped: a driver's static strings may outlive this server in its clients' hands.
+}
+
+void AudioServer::queueNotifications(std::vector<Notification> batch)
+{
+    {
+        std::lock_guard lock(m_notifyMutex);
+        m_notificationsQueued += batch.size();
+        m_notifications.insert(m_notifications.end(), std::make_move_iterator(batch.begin()),
+                               std::make_move_iterator(batch.end()));
+    }
+    m_notifyWake.notify_one();
+}
+
+void AudioServer::notificationLoop()
+{
+    pthread_setname_np(pthread_self(), "sim.audio.notify");
+    std::unique_lock lock(m_notifyMutex);
+    for (;;) {
+        m_notifyWake.wait(lock, [this] { return m_notifyStop || !m_notifications.empty(); });
+        if (m_notifyStop)
+            return;
+        std::vector<Notification> batch = std::move(m_notifications);
+        m_notifications.clear();
+        lock.unlock();
+        for (const Notification& call : batch)
+            call.listener.proc(call.change.object, 1, &call.change.address, call.listener.clientData);
+        lock.lock();
+        m_notificationsDelivered += batch.size();
+        m_notifyDone.notify_all();
+    }
+}
+
+void AudioServer::flushNotifications()
+{
+    if (m_delivery == NotificationDelivery::Manual) {
+        for (;;) {
+            std::vector<Notification> batch;
+            {
+                std::lock_guard lock(m_notifyMutex);
+                batch = std::move(m_notifications);
+                m_notifications.clear();
+                m_notificationsDelivered += batch.size();
+            }
+            if (batch.empty())
+                return;
+            for (const Notification& call : batch)
+                call.listener.proc(call.change.object, 1, &call.change.address, call.listener.clientData);
+        }
+    }
+    if (std::this_thread::get_id() == m_notifyThreadID)
+        return;
+    std::unique_lock lock(m_notifyMutex);
+    const UInt64 target = m_notificationsQueued;
+    m_notifyDone.wait(lock, [&] { return m_notificationsDelivered >= target; });
+}
+
+CFStringRef AudioServer::keepString(const std::u16string& text)
+{
+    m_strings.push_back(std::make_unique<hal::StringRef>(text));
+    return m_strings.back()->get();
 }
 
 void AudioServer::addBuiltInDevices()
 {
-    auto microphone = std::make_unique<Device>();
-    microphone->id = kMicrophoneID;
-    microphone->inputStream = kMicrophoneID + 1;
-    microphone->inputChannels = 1;
-    microphone->name = u"MacBook Pro Microphone";
-    microphone->uid = u"BuiltInMicrophoneDevice";
-    microphone->source = InputSource::silence();
-    m_objects[kMicrophoneID] = {Object::Kind::BuiltInDevice, nullptr, 0, microphone.get(), true};
-    m_objects[kMicrophoneID + 1] = {Object::Kind::BuiltInStream, nullptr, 0, microphone.get(), true};
-    m_devices[kMicrophoneID] = std::move(microphone);
+    addDevice(
+        {u"MacBook Pro Microphone", u"BuiltInMicrophoneDevice", 1, 0, kAudioDeviceTransportTypeBuiltIn});
+    addDevice({u"MacBook Pro Speakers", u"BuiltInSpeakerDevice", 0, 2, kAudioDeviceTransportTypeBuiltIn});
+}
 
-    auto speakers = std::make_unique<Device>();
-    speakers->id = kSpeakersID;
-    speakers->outputStream = kSpeakersID + 1;
-    speakers->outputChannels = 2;
-    speakers->name = u"MacBook Pro Speakers";
-    speakers->uid = u"BuiltInSpeakerDevice";
-    m_objects[kSpeakersID] = {Object::Kind::BuiltInDevice, nullptr, 0, speakers.get(), false};
-    m_objects[kSpeakersID + 1] = {Object::Kind::BuiltInStream, nullptr, 0, speakers.get(), false};
-    m_devices[kSpeakersID] = std::move(speakers);
+AudioObjectID AudioServer::addDevice(const DeviceDescription& description)
+{
+    Guard guard(*this);
+    // The Mac's own microphone and speakers keep their well-known ids; later devices take new ones.
+    AudioObjectID id = m_nextObjectID;
+    if (m_devices.empty())
+        id = kMicrophoneID;
+    else if (m_devices.size() == 1 && m_devices.count(kMicrophoneID) != 0)
+        id = kSpeakersID;
+    else
+        m_nextObjectID += 3;
+    auto device = std::make_unique<Device>();
+    device->id = id;
+    device->name = description.name;
+    device->uid = description.uid;
+    device->nameRef = keepString(description.name);
+    device->uidRef = keepString(description.uid);
+    device->transportType = description.transportType;
+    device->inputChannels = description.inputChannels;
+    device->outputChannels = description.outputChannels;
+    m_objects[id] = {Object::Kind::BuiltInDevice, nullptr, 0, device.get(), false};
+    AudioObjectID stream = id;
+    if (description.inputChannels > 0) {
+        device->inputStream = ++stream;
+        device->source = InputSource::silence();
+        m_objects[stream] = {Object::Kind::BuiltInStream, nullptr, 0, device.get(), true};
+    }
+    if (description.outputChannels > 0) {
+        device->outputStream = ++stream;
+        m_objects[stream] = {Object::Kind::BuiltInStream, nullptr, 0, device.get(), false};
+    }
+    m_devices[id] = std::move(device);
+    notify(kAudioObjectSystemObject, hal::address(kAudioHardwarePropertyDevices));
+    return id;
 }
 
 OSStatus AudioServer::hostPropertiesChanged(AudioServerPlugInHostRef host, AudioObjectID object, UInt32 count,

@@ -4,8 +4,15 @@
 // real server does (factory, QueryInterface, Initialize, property calls, StartIO/StopIO, the IO cycle), adds
 // the system object and the Mac's built-in microphone and speakers, and runs every device's clock either
 // in real time on a thread or stepped by hand.
+//
+// Threads: every call may come from any thread; one recursive lock guards the server's state, and IO
+// procs run under it (on the clock thread in real time, on the caller's thread when stepped by hand).
+// Property listeners are called as the real server calls them: later, on the server's own notification
+// thread, never under its lock and never on the thread that made the change. A listener is matched to a
+// change when the change is made, so one removed meanwhile may still be called once, as on a Mac.
 
 #include "platform/hal/AudioHardware.h"
+#include "platform/hal/HalString.h"
 #include "platform/sim/audio/InputSource.h"
 
 #include <atomic>
@@ -19,6 +26,24 @@
 
 namespace sim {
 
+// Who hands property changes to the listeners.
+enum class NotificationDelivery {
+    // The server's own notification thread, as on a Mac.
+    Thread,
+    // Whoever calls flushNotifications(), on that thread: for tests that want every step in hand.
+    Manual,
+};
+
+// A device of the Mac's own hardware or plugged in later (a headset, a sound server's device): it hears
+// its input source and keeps what it plays, like the built-in ones.
+struct DeviceDescription {
+    std::u16string name;
+    std::u16string uid;
+    UInt32 inputChannels = 0;
+    UInt32 outputChannels = 0;
+    UInt32 transportType = kAudioDeviceTransportTypeBuiltIn;
+};
+
 class AudioServer : public hal::AudioHardware {
 public:
     static constexpr AudioObjectID kMicrophoneID = 40;
@@ -27,7 +52,8 @@ public:
     static constexpr Float64 kSampleRateHz = 48000.0;
     static constexpr size_t kCaptureLimitSeconds = 300;
 
-    explicit AudioServer(std::string plugInFolder);
+    explicit AudioServer(std::string plugInFolder,
+                         NotificationDelivery delivery = NotificationDelivery::Thread);
     ~AudioServer() override;
     AudioServer(const AudioServer&) = delete;
     AudioServer& operator=(const AudioServer&) = delete;
@@ -66,7 +92,8 @@ public:
     bool isPlugInLoaded(const std::string& bundleID) const;
     std::vector<std::string> loadErrors() const;
 
-    // Devices.
+    // Devices. Any thread; listeners hear of the change on the notification thread.
+    AudioObjectID addDevice(const DeviceDescription& description);
     bool removeDevice(AudioObjectID device);
     bool isRunning(AudioObjectID device) const;
     // Built-in input devices hear this source (silence by default).
@@ -85,6 +112,10 @@ public:
     void startRealTime();
     void stopRealTime();
 
+    // Every change made before this call has reached its listeners when it returns: delivered here in
+    // manual mode; waited for otherwise (at once when called from a listener, which runs on that thread).
+    void flushNotifications();
+
 private:
     struct PlugIn;
     struct Device;
@@ -92,6 +123,7 @@ private:
     struct Object;
     struct Listener;
     struct Pending;
+    struct Notification;
     class Guard;
 
     static OSStatus hostPropertiesChanged(AudioServerPlugInHostRef host, AudioObjectID object, UInt32 count,
@@ -120,6 +152,9 @@ private:
     void fillTimeStamp(const Device& device, Float64 sampleTime, AudioTimeStamp& stamp) const;
     void runDueCycles();
     void realTimeLoop();
+    void queueNotifications(std::vector<Notification> batch);
+    void notificationLoop();
+    CFStringRef keepString(const std::u16string& text);
 
     std::string m_plugInFolder;
     mutable std::recursive_mutex m_mutex;
@@ -137,6 +172,20 @@ private:
     UInt32 m_nextClientID = 1;
     uintptr_t m_nextProcToken = 1;
     Float64 m_ticksPerFrame = 0;
+
+    // Strings handed out for added devices live as long as the server: clients may still hold them.
+    std::vector<std::unique_ptr<hal::StringRef>> m_strings;
+
+    NotificationDelivery m_delivery;
+    std::mutex m_notifyMutex; // taken under m_mutex, never the other way round
+    std::condition_variable m_notifyWake;
+    std::condition_variable m_notifyDone;
+    std::vector<Notification> m_notifications;
+    UInt64 m_notificationsQueued = 0;
+    UInt64 m_notificationsDelivered = 0;
+    bool m_notifyStop = false;
+    std::thread m_notifyThread;
+    std::thread::id m_notifyThreadID;
 
     std::thread m_clockThread;
     std::mutex m_clockMutex;

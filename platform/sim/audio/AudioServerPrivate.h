@@ -45,6 +45,9 @@ struct AudioServer::Device {
     // Built-in devices only.
     std::u16string name;
     std::u16string uid;
+    CFStringRef nameRef = nullptr;
+    CFStringRef uidRef = nullptr;
+    UInt32 transportType = kAudioDeviceTransportTypeBuiltIn;
     std::shared_ptr<InputSource> source;
     std::vector<float> captured;
 
@@ -92,8 +95,14 @@ struct AudioServer::Pending {
     AudioObjectPropertyAddress address;
 };
 
-// Holds the server lock; when the outermost guard goes, the property changes gathered meanwhile are handed
-// to the listeners with the lock released.
+// One listener to call about one change, matched when the change was made.
+struct AudioServer::Notification {
+    Listener listener;
+    Pending change;
+};
+
+// Holds the server lock; when the outermost guard goes, the property changes gathered meanwhile are matched
+// to the listeners and queued for the notification thread, in the order they were made.
 class AudioServer::Guard {
 public:
     explicit Guard(const AudioServer& server);

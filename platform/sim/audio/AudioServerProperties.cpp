@@ -21,10 +21,6 @@ namespace {
 #define SIM_CONST_STRING(name, literal) const CFStringRef name = CFSTR(literal);
 #endif
 
-SIM_CONST_STRING(kMicrophoneName, "MacBook Pro Microphone")
-SIM_CONST_STRING(kSpeakersName, "MacBook Pro Speakers")
-SIM_CONST_STRING(kMicrophoneUID, "BuiltInMicrophoneDevice")
-SIM_CONST_STRING(kSpeakersUID, "BuiltInSpeakerDevice")
 SIM_CONST_STRING(kAppleName, "Apple Inc.")
 SIM_CONST_STRING(kSystemName, "Système audio")
 SIM_CONST_STRING(kInputStreamName, "Entrée")
@@ -166,7 +162,13 @@ OSStatus AudioServer::builtInProperty(const Object& object, const AudioObjectPro
                                       UInt32& ioSize, void* data, bool sizeOnly)
 {
     const Device& device = *object.device;
-    const bool microphone = device.id == kMicrophoneID;
+    // Readers take a retained reference; the server keeps its own for the device's life and beyond.
+    const auto retained = [](CFStringRef string) {
+#if defined(__APPLE__)
+        CFRetain(string);
+#endif
+        return string;
+    };
     if (object.kind == Object::Kind::BuiltInStream) {
         const UInt32 channels = object.input ? device.inputChannels : device.outputChannels;
         switch (address.mSelector) {
@@ -213,13 +215,13 @@ OSStatus AudioServer::builtInProperty(const Object& object, const AudioObjectPro
     case kAudioObjectPropertyOwner:
         return answer<AudioObjectID>(kAudioObjectSystemObject, ioSize, data, sizeOnly);
     case kAudioObjectPropertyName:
-        return answer(microphone ? kMicrophoneName : kSpeakersName, ioSize, data, sizeOnly);
+        return answer(sizeOnly ? device.nameRef : retained(device.nameRef), ioSize, data, sizeOnly);
     case kAudioObjectPropertyManufacturer:
         return answer(kAppleName, ioSize, data, sizeOnly);
     case kAudioDevicePropertyDeviceUID:
-        return answer(microphone ? kMicrophoneUID : kSpeakersUID, ioSize, data, sizeOnly);
+        return answer(sizeOnly ? device.uidRef : retained(device.uidRef), ioSize, data, sizeOnly);
     case kAudioDevicePropertyTransportType:
-        return answer<UInt32>(kAudioDeviceTransportTypeBuiltIn, ioSize, data, sizeOnly);
+        return answer<UInt32>(device.transportType, ioSize, data, sizeOnly);
     case kAudioObjectPropertyOwnedObjects:
     case kAudioDevicePropertyStreams:
         return answerIDs(streams, ioSize, data, sizeOnly);

@@ -43,7 +43,8 @@ QString pageName(PrivacyPage page)
 void devicesChanged(AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* clientData)
 {
     auto* mac = static_cast<Mac*>(clientData);
-    // Heard on whichever thread made the change; the Phone app reacts on the main thread.
+    // Heard on the server's notification thread (on the flushing thread in manual delivery); the Phone
+    // app reacts on the main thread.
     QMetaObject::invokeMethod(
         mac, [mac] { mac->callAudio().refresh(); },
         QThread::currentThread() == mac->thread() ? Qt::DirectConnection : Qt::QueuedConnection);
@@ -106,6 +107,8 @@ Mac::~Mac()
     for (const auto selector : kWatchedSelectors)
         m_server->removePropertyListener(kAudioObjectSystemObject, hal::address(selector), devicesChanged,
                                          this);
+    // A change matched to our listener before its removal is still delivered: let it land while we live.
+    m_server->flushNotifications();
     // The Phone app's audio closes while the server still runs its devices; nobody hears of it.
     m_callAudio->onChanged = nullptr;
     m_callAudio.reset();
@@ -187,6 +190,13 @@ void Mac::syncAudio()
         m_server->advanceFrames(due - m_audioFrames);
         m_audioFrames = due;
     }
+    settleAudio();
+}
+
+void Mac::settleAudio()
+{
+    m_server->flushNotifications();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 // --- calls

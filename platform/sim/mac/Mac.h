@@ -83,8 +83,12 @@ public:
     // Manual mode: moves time forward, running due tasks and the audio devices' cycles in step (one IO
     // buffer at a time), so that what a task sees of the audio is what real time would show.
     void advance(double seconds);
-    // Manual mode: runs the audio devices up to the clock's time (after the clock moved by itself).
+    // Manual mode: runs the audio devices up to the clock's time (after the clock moved by itself), then
+    // settles their notifications.
     void syncAudio();
+    // The audio server's notifications of the changes made so far have reached their listeners (on its
+    // notification thread) and the Phone app has followed them. Main thread.
+    void settleAudio();
     // Real-time mode: whether a slow simulated process makes Accessibility requests really wait.
     void setSlowProcessesSleep(bool sleep) { m_realSleep = sleep; }
 
