@@ -100,11 +100,17 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent)
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(true);
     header->setMinimumSectionSize(60);
-    // Sized for an 8-character reference (with the urgent mark), a short date, a French mobile number and
-    // "Non communiqué"; the excerpt takes what is left.
-    const int widths[] = {106, 118, 146, 144, 100, 80};
-    for (int column = 0; column < DossierTableModel::Transcript; ++column)
-        header->resizeSection(column, widths[column]);
+    // Sized for an 8-character reference (with the urgent mark), a short date, a French mobile number or
+    // "Non communiqué", and the states; the caller's name and the excerpt share what is left, so the
+    // excerpt keeps a readable width in the smallest window.
+    const int widths[] = {102, 118, 0, 132, 94, 76};
+    for (int column = 0; column < DossierTableModel::Transcript; ++column) {
+        if (column == DossierTableModel::Caller)
+            header->setSectionResizeMode(column, QHeaderView::Stretch);
+        else
+            header->resizeSection(column, widths[column]);
+    }
+    header->setSectionResizeMode(DossierTableModel::Transcript, QHeaderView::Stretch);
     header->setSortIndicator(DossierTableModel::columnOf(m_draft.sortOrder.column),
                              m_draft.sortOrder.ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     connect(header, &QHeaderView::sectionClicked, this, &DossiersPage::headerClicked);
