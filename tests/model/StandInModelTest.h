@@ -24,13 +24,17 @@ protected:
     virtual bool withAgent() const { return false; }
     // The agent's pace (StandInAgent::setSpeed): 0 answers at once.
     virtual double agentSpeed() const { return 0.0; }
-
-    void SetUp() override
+    virtual RealtimeStandInThread::Options standInOptions() const
     {
         RealtimeStandInThread::Options options;
         options.agent = withAgent();
         options.speed = agentSpeed();
-        ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
+        return options;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(standIn.start(standInOptions())) << standIn.errorString().toStdString();
         qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
         ASSERT_TRUE(mac.workspace().openUrl(driverPackageUrl())) << "the driver package must install";
         mac.setAccessibilityTrusted(true);

@@ -91,6 +91,7 @@ Mac::Mac(const QString& stateFolder, MacClock clockMode) : m_stateFolder(stateFo
     m_phone = std::make_unique<PhoneApp>(*m_desktop);
     m_callAudio = std::make_unique<PhoneCallAudio>(*m_server, *m_phone, *m_scheduler);
     m_microphone = std::make_unique<MicrophoneAccess>(*m_scheduler);
+    m_notifications = std::make_unique<NotificationCenter>(*m_scheduler);
     // A new Mac has not trusted our application yet.
     m_desktop->setTrusted(false);
     loadPrivacy();
@@ -111,6 +112,7 @@ Mac::~Mac()
     // The Phone app's audio closes while the server still runs its devices; nobody hears of it.
     m_callAudio->onChanged = nullptr;
     m_callAudio.reset();
+    m_notifications->onEvent = nullptr;
 }
 
 QString Mac::defaultStateFolder()
@@ -144,6 +146,7 @@ void Mac::wire()
                   ? QStringLiteral("Demande d’accès au micro affichée")
                   : QStringLiteral("Micro : ") + statusName(m_microphone->authorizationStatus()));
     };
+    m_notifications->onEvent = [this](const QString& what) { event(what); };
     m_desktop->onTrustPrompt = [this] {
         event(QStringLiteral("Demande d’accès Accessibilité affichée"));
         if (m_promptAnswer != UserAnswer::Grant)
@@ -230,6 +233,7 @@ void Mac::setMacMicrophoneSound(std::shared_ptr<InputSource> sound)
 void Mac::setUserAnswer(UserAnswer answer)
 {
     m_microphone->setDialogAnswer(answer);
+    m_notifications->setPromptAnswer(answer);
     m_promptAnswer = answer;
     m_pageAnswer = answer;
 }
