@@ -232,8 +232,12 @@ void AppModel::setRecordingEnabled(bool enabled)
 
 void AppModel::setArmed(bool armed)
 {
-    if (!armed)
+    if (!armed && m_ringSince) {
         m_ringSince.reset();
+        // The ring it announced is no longer awaited.
+        if (!m_busy && detail().startsWith(QStringLiteral("Appel entrant · ")))
+            setDetail(QString());
+    }
     if (armed == m_armed)
         return;
     m_armed = armed;
