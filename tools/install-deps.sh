@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   espeak-ng sox libsox-fmt-base
   xvfb xauth openssl fonts-dejavu-core
+  dbus-daemon
 )
 
 missing=()

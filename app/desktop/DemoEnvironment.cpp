@@ -59,7 +59,8 @@ bool DemoEnvironment::start(QString* error)
                       m_clipboard,
                       m_savePanel,
                       m_revealer,
-                      QFileInfo(package).isFile() ? std::optional<QString>(package) : std::nullopt};
+                      QFileInfo(package).isFile() ? std::optional<QString>(package) : std::nullopt,
+                      &m_mac->notifications()};
     m_model = std::make_unique<AppModel>(platform);
     return true;
 }

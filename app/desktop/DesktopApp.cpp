@@ -15,6 +15,10 @@
 #include "platform/sim/mac/Mac.h"
 #include "platform/sim/window/SimulatorWindow.h"
 
+#if ORLEA_LINUX_NOTIFICATIONS
+#include "platform/linux/FreedesktopNotifications.h"
+#endif
+
 #include <QApplication>
 #include <QDir>
 #include <QLocale>
@@ -143,6 +147,10 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
         }
     }
 
+#if ORLEA_LINUX_NOTIFICATIONS
+    // Declared first, so it outlives the simulated Mac that shows its notifications through it.
+    linuxdesktop::FreedesktopNotifications desktopNotifications;
+#endif
     DemoEnvironment environment;
     QString error;
     if (!environment.start(&error)) {
@@ -151,6 +159,11 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
     }
     // The person at the Simulateur plays the Installer.
     environment.mac().setInstallerPolicy(sim::InstallerPolicy::WaitForUser);
+    // The Simulateur's user lets Orlea notify; what is shown goes to the desktop as well.
+    environment.mac().notificationCenter().setPromptAnswer(sim::UserAnswer::Grant);
+#if ORLEA_LINUX_NOTIFICATIONS
+    environment.mac().notificationCenter().setHost(&desktopNotifications);
+#endif
 
     // With a sound server, a new Mac's microphone and speakers are the computer's defaults and the call
     // is heard on its default output; without one the Simulateur says so and keeps the simulated sounds.

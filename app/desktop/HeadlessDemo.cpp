@@ -127,6 +127,16 @@ void HeadlessDemo::modelChanged()
         for (; m_shownLines < record->transcript.size(); ++m_shownLines)
             printLine(record->transcript[m_shownLines].speaker, record->transcript[m_shownLines].text);
     }
+    // When the draft was asked for and when it came; its content is printed at the end.
+    if (model.followUpDraftStatus() != m_shownDraftStatus) {
+        m_shownDraftStatus = model.followUpDraftStatus();
+        if (!m_shownDraftStatus.isEmpty())
+            sayTimed(m_shownDraftStatus);
+    }
+    if (record && record->followUpDraft && !m_draftShown) {
+        m_draftShown = true;
+        sayTimed(QStringLiteral("Résumé de l’appel reçu de l’IA."));
+    }
     if (model.error() != m_shownError) {
         m_shownError = model.error();
         if (m_shownError)
@@ -235,13 +245,17 @@ void HeadlessDemo::talk()
 void HeadlessDemo::conclude()
 {
     AppModel& model = m_environment.model();
-    if (model.busy() || !m_session || !model.finalizingRecordings().isEmpty())
+    if (model.busy() || !m_session || !model.finalizingRecordings().isEmpty() || model.draftingFollowUp())
         return;
     const CallRecord* record = model.history().find(*m_session);
     if (!record) {
         fail(QStringLiteral("La conversation n’a pas été enregistrée dans l’historique."));
         return;
     }
+    // An urgent call is being announced: the system asks the user first.
+    if (record->isUrgent() && m_environment.mac().notificationCenter().delivered().isEmpty() &&
+        !model.urgentBanner())
+        return;
     if (record->recordingError) {
         fail(QStringLiteral("L’enregistrement audio a échoué : ") + *record->recordingError);
         return;
@@ -251,6 +265,7 @@ void HeadlessDemo::conclude()
     m_watchdog.stop();
     printFiles();
     printLatencies();
+    printFollowUp(*record);
     say(QStringLiteral("Démonstration terminée."));
     emit finished(0);
 }
@@ -299,6 +314,25 @@ void HeadlessDemo::printLatencies()
     say(QStringLiteral("Réactivité, réponse par réponse (fin de parole de l’appelant → première voix de l’IA "
                        "vers Téléphone) : ") +
         each.join(QStringLiteral(" · ")) + QStringLiteral(" ; médiane ") + milliseconds(summary->medianMs));
+}
+
+void HeadlessDemo::printFollowUp(const CallRecord& record)
+{
+    if (!record.followUpDraft) {
+        const QStringList why = m_environment.model().log().filter(QStringLiteral("Résumé de l’appel"));
+        say(QStringLiteral("Résumé de l’appel : aucun") +
+            (why.isEmpty() ? QString()
+                           : QStringLiteral(" (") + why.first().section(QStringLiteral(" · "), 1) + ')'));
+        return;
+    }
+    say(QStringLiteral("Résumé de l’appel, proposé par l’IA après le raccroché :"));
+    for (const auto& [label, value] : record.followUpDraft->fields())
+        say(QStringLiteral("   ") + label + QStringLiteral(" : ") + value);
+    for (const notifications::NotificationRequest& shown :
+         m_environment.mac().notificationCenter().delivered())
+        say(QStringLiteral("Notification : ") + shown.title + QStringLiteral(" — ") + shown.body);
+    if (m_environment.model().urgentBanner())
+        say(QStringLiteral("Appel urgent signalé dans la fenêtre (notification impossible)."));
 }
 
 void HeadlessDemo::fail(const QString& message)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+struct CallRecord;
 class DemoCaller;
 class DemoEnvironment;
 class QuitGuard;
@@ -15,7 +16,8 @@ class QuitGuard;
 // One complete call as a new user meets it, without a window: the setup on a fresh simulated Mac (the
 // user grants what macOS asks, the driver package is opened, the key typed when asked), arming, a
 // French caller, the conversation with the AI in real time, the caller hanging up. Prints the status
-// lines as they change, the transcript, the files written and two latencies; ends through `finished`.
+// lines as they change, the transcript, the files written, the latencies and the AI's draft of the call
+// (with the notification it raised when urgent); ends through `finished`.
 class HeadlessDemo final : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +54,7 @@ private:
     void printTranscript();
     void printFiles();
     void printLatencies();
+    void printFollowUp(const CallRecord& record);
     void printLine(const QString& speaker, const QString& text);
 
     DemoEnvironment& m_environment;
@@ -70,6 +73,8 @@ private:
     std::optional<QString> m_shownError;
     std::optional<QUuid> m_session;
     qsizetype m_shownLines = 0;
+    QString m_shownDraftStatus;
+    bool m_draftShown = false;
     double m_connectedAt = 0;
     std::optional<double> m_answeredAt;
 };

@@ -120,7 +120,7 @@ struct Scene {
                         mac.clock(),     mac.scheduler(),
                         defaults,        clipboard,
                         savePanel,       revealer,
-                        package};
+                        package,         &mac.notifications()};
     }
 
     DataHomeOverride home;
@@ -266,6 +266,13 @@ bool configure(Scene& scene, AppModel& model, const std::optional<QString>& pack
     leak.followUpStatus = FollowUp::kInProgress;
     leak.usage = usage(3, 1740, 710, 52);
     leak.responseLatency = ResponseLatency{2, 850, 1100};
+    FollowUpDraft leakDraft;
+    leakDraft.address = QStringLiteral("12 rue des Tilleuls, appartement 4");
+    leakDraft.request = QStringLiteral("Fuite sous l’évier depuis ce matin, à faire constater et réparer.");
+    leakDraft.urgent = true;
+    leakDraft.urgencyReason = QStringLiteral("Fuite d’eau en cours dans le logement");
+    leakDraft.dossier = QStringLiteral("Résidence Les Tilleuls");
+    leak.followUpDraft = leakDraft;
     leak.recordingFile = recordCall(leak, scene.mac.clock());
     CallRecord rent =
         record(nowSeconds - 26 * 3600, QStringLiteral("07 98 76 54 32"), QStringLiteral("Appel"),
@@ -282,6 +289,12 @@ bool configure(Scene& scene, AppModel& model, const std::optional<QString>& pack
                 {kOrlea, QStringLiteral("Je transmets votre demande de visite au gestionnaire.")}});
     visit.note = QStringLiteral("Rappeler pour fixer une visite.");
     visit.followUpStatus = FollowUp::kToDo;
+    FollowUpDraft visitDraft;
+    visitDraft.request = QStringLiteral("Demande de visite de l’appartement libre du 3e étage.");
+    visitDraft.urgencyReason = QStringLiteral("Simple demande de visite");
+    visitDraft.dossier = QStringLiteral("Visites");
+    visitDraft.decision = FollowUpDraft::Decision::Ignored;
+    visit.followUpDraft = visitDraft;
     visit.usage = usage(1, 1320, 590, 18);
     visit.recordingError = QStringLiteral("Le disque était plein.");
     CallRecord trial =
@@ -489,6 +502,24 @@ bool shoot(const QString& state, const QString& dataHome, const QString& folder,
     window.resize(kDefaultSize);
     model.setPage(QStringLiteral("Le standard"));
     settle();
+    if (populated) {
+        // Right after the call, hung up as the user would: its draft as the AI writes it (the stand-in of
+        // the screenshots does not speak), urgent, and no notification could announce it.
+        hangUp(scene, model);
+        if (const std::optional<QUuid> last = model.lastCall()) {
+            FollowUpDraft draft;
+            draft.address = QStringLiteral("Studio, 12 rue des Tilleuls");
+            draft.request = QStringLiteral("Chauffage en panne depuis hier soir, à faire réparer.");
+            draft.urgent = true;
+            draft.urgencyReason = QStringLiteral("Plus de chauffage par grand froid");
+            draft.dossier = QStringLiteral("Résidence Les Tilleuls");
+            model.history().update(*last, [&draft](CallRecord& call) { call.followUpDraft = draft; });
+            model.setFollowUpDraftStatus(QString());
+            model.setUrgentBanner(*last);
+            settle();
+            save(window.grab(), QStringLiteral("apres-appel"));
+        }
+    }
 
     hangUp(scene, model);
     return written;

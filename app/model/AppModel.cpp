@@ -1,4 +1,5 @@
 #include "app/model/AppModel.h"
+#include "app/model/FollowUpDrafter.h"
 
 #include "app/audio/AudioBridge.h"
 #include "app/audio/AudioDevices.h"
@@ -16,6 +17,7 @@
 #include "app/records/KeyStore.h"
 #include "app/records/TranscriptExport.h"
 #include "platform/ax/Accessibility.h"
+#include "platform/notifications/UserNotifications.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/workspace/Workspace.h"
 #include <QCoreApplication>
@@ -85,6 +87,7 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
       m_accessibilityService(platform.accessibility), m_workspace(platform.workspace),
       m_hardware(platform.hardware), m_clipboard(platform.clipboard), m_savePanel(platform.savePanel),
       m_revealer(platform.revealer), m_nativeAudioPackage(platform.nativeAudioPackage),
+      m_notifications(platform.notifications),
       m_history(platform.clock, [this](const QString& message) { setError(message); }),
       m_cooldownUntil(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC))
 {
@@ -103,6 +106,10 @@ AppModel::AppModel(const Platform& platform, QObject* parent)
 
     m_audio = std::make_unique<AudioBridge>(m_hardware);
     m_realtime = std::make_unique<RealtimeClient>(configuredEndpoint(m_defaults));
+    m_drafter = std::make_unique<FollowUpDrafter>(
+        *m_realtime, m_scheduler, [this](const FollowUpDrafter::Outcome& outcome) {
+            followUpDraftEnded(outcome.record, outcome.answer, outcome.failure, outcome.usage);
+        });
     m_phone = std::make_unique<PhoneAutomation>(m_accessibilityService, m_workspace, m_clock);
     m_audioSetup =
         std::make_unique<NativeAudioSetup>(m_accessibilityService, m_workspace, m_scheduler, m_defaults);
@@ -157,6 +164,8 @@ AppModel::~AppModel()
     m_realtime->onInstructionsApplied = nullptr;
     m_realtime->onSpeechStopped = nullptr;
     m_realtime->onEvent = nullptr;
+    if (m_notifications)
+        m_notifications->setActivationHandler(nullptr);
     // Stopped first: the tap thread must be quiet before its callback goes.
     m_audio->stop();
     m_audio->onPCM = nullptr;
@@ -223,8 +232,12 @@ void AppModel::setRecordingEnabled(bool enabled)
 
 void AppModel::setArmed(bool armed)
 {
-    if (!armed)
+    if (!armed && m_ringSince) {
         m_ringSince.reset();
+        // The ring it announced is no longer awaited.
+        if (!m_busy && detail().startsWith(QStringLiteral("Appel entrant · ")))
+            setDetail(QString());
+    }
     if (armed == m_armed)
         return;
     m_armed = armed;
@@ -241,6 +254,8 @@ void AppModel::wireRealtime()
         if (self->m_current) {
             self->m_current->usage = usage;
             self->markChanged();
+        } else if (self->m_drafter->isActive()) {
+            self->m_drafter->usageReported(usage);
         }
     };
     m_realtime->onAudio = [self](const QByteArray& pcm, const QString& itemID) {
@@ -267,6 +282,16 @@ void AppModel::wireRealtime()
         if (self)
             self->sessionReady();
     };
+    m_realtime->onEvent = [self](const QString& type, const QJsonObject& event) {
+        if (self && self->m_drafter->isActive())
+            self->m_drafter->handle(type, event);
+    };
+    if (m_notifications) {
+        m_notifications->setActivationHandler([self](const QString& identifier) {
+            if (self)
+                self->openCall(QUuid::fromString(identifier));
+        });
+    }
 }
 
 void AppModel::event(const QString& message)

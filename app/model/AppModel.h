@@ -24,6 +24,7 @@ class CallAudioRecorder;
 class Clipboard;
 class Clock;
 class FileRevealer;
+class FollowUpDrafter;
 class MacAudioRoute;
 class MicrophoneProbe;
 class NativeAudioSetup;
@@ -44,6 +45,9 @@ class Workspace;
 namespace permissions {
 class MicrophoneAuthorization;
 }
+namespace notifications {
+class UserNotificationCenter;
+}
 
 // The services of the machine the model runs on: the real Mac's, or the simulated Mac's in tests and
 // the demo. The model keeps references; they must outlive it.
@@ -60,6 +64,8 @@ struct Platform {
     FileRevealer& revealer;
     // The driver's installer package among the application's resources; absent from a partial build.
     std::optional<QString> nativeAudioPackage;
+    // Desktop notifications; without them urgent calls are announced in the window only.
+    notifications::UserNotificationCenter* notifications = nullptr;
 };
 
 // A published field: a getter, and a setter that notifies the views (once per event-loop turn) only
@@ -177,6 +183,13 @@ public:
     ORLEA_PUBLISHED(QString, transcriptCopyStatus, setTranscriptCopyStatus);
     // Answer times of the current (or last) conversation, in seconds; cleared when the next begins.
     ORLEA_PUBLISHED(QList<double>, turnLatencies, setTurnLatencies);
+    // The conversation that ended last, whose follow-up draft the live card shows; cleared when the next
+    // begins. `followUpDraftStatus` says where its draft is while there is none to show.
+    ORLEA_PUBLISHED(std::optional<QUuid>, lastCall, setLastCall);
+    ORLEA_PUBLISHED(QString, followUpDraftStatus, setFollowUpDraftStatus);
+    // An urgent call that no desktop notification could announce, shown in the window until opened or
+    // dismissed.
+    ORLEA_PUBLISHED(std::optional<QUuid>, urgentBanner, setUrgentBanner);
 
 public:
     // Fields whose setters do more than notify.
@@ -241,6 +254,13 @@ public:
     void exportTranscript(const QUuid& id);
     void revealTranscript(const QUuid& id);
     void exportRecording(const QUuid& id);
+    // The AI's follow-up suggestion of a call, taken or set aside.
+    void applyFollowUpDraft(const QUuid& id);
+    void ignoreFollowUpDraft(const QUuid& id);
+    // Shows the call in Conversations and brings Orlea to the front (a notification was clicked).
+    void openCall(const QUuid& id);
+    // The follow-up draft of the last call is still being asked for.
+    bool draftingFollowUp() const;
     // Shows the running program's own file in the file manager.
     void revealApplication();
 
@@ -380,6 +400,14 @@ private:
     void watchRelay(const QDateTime& now);
     void completeAICheck(const RealtimeClient* probe, const std::optional<QString>& failure, bool armAfter);
     const CallRecord* record(const QUuid& id) const { return m_history.find(id); }
+    // The follow-up draft of a finished call, asked in its still-open session.
+    bool wantsFollowUpDraft(const CallRecord& record) const;
+    void startFollowUpDraft(const CallRecord& record);
+    void abandonFollowUpDraft(const QString& reason);
+    void followUpDraftEnded(const QUuid& id, const std::optional<QString>& answer, const QString& failure,
+                            const std::optional<ConversationUsage>& usage);
+    void announceUrgentCall(const QUuid& id);
+    void announceInWindow(const QUuid& id, const QString& why);
 
     Clock& m_clock;
     Scheduler& m_scheduler;
@@ -409,6 +437,9 @@ private:
 
     std::unique_ptr<AudioBridge> m_audio;
     std::unique_ptr<RealtimeClient> m_realtime;
+    // After m_realtime: it goes first and never outlives the client it drives.
+    std::unique_ptr<FollowUpDrafter> m_drafter;
+    notifications::UserNotificationCenter* m_notifications = nullptr;
     std::unique_ptr<PhoneAutomation> m_phone;
     std::unique_ptr<NativeAudioSetup> m_audioSetup;
     std::unique_ptr<MacAudioRoute> m_macRoute;

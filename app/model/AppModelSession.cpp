@@ -5,6 +5,7 @@
 #include "app/common/AppPaths.h"
 #include "app/common/Clock.h"
 #include "app/model/AppModel.h"
+#include "app/model/FollowUpDrafter.h"
 #include "app/phone/PhoneAutomation.h"
 #include "app/realtime/RealtimeClient.h"
 #include "platform/workspace/Workspace.h"
@@ -29,6 +30,10 @@ void AppModel::begin(bool phoneMode, const QString& caller, std::function<void()
         setError(failure.message());
         return;
     }
+    // The previous call's draft gives way: this conversation needs the AI session.
+    abandonFollowUpDraft(QStringLiteral("une nouvelle conversation a commencé"));
+    setLastCall(std::nullopt);
+    setFollowUpDraftStatus(QString());
     m_sessionInput = checked.input;
     m_sessionOutput = checked.output;
     m_audioRecoveryCount = 0;
@@ -164,6 +169,10 @@ void AppModel::postAnswerCheck(const QUuid& generation)
 
 void AppModel::realtimeFailed(const RealtimeError& failure)
 {
+    if (!m_busy && m_drafter->isActive()) {
+        m_drafter->failed(failure); // the call is over: nothing to end or hang up
+        return;
+    }
     if (failure.recoverable) {
         // Typically the caller said "Allô ?" before the greeting and the service answered at once:
         // that answer is the greeting, a second one would talk over it.
@@ -177,6 +186,8 @@ void AppModel::realtimeFailed(const RealtimeError& failure)
     }
     const bool answeredCall = m_busy && m_connected && m_phoneSession;
     const bool managerOnLine = m_intervening;
+    // A failed session is not asked for a draft.
+    m_realtime->close();
     fail(failure.text);
     hangUpEndedCall(answeredCall, managerOnLine);
 }
@@ -259,10 +270,18 @@ void AppModel::finish()
     m_timeout = TaskHandle();
     m_readyAction = nullptr;
     m_audio->stop();
-    m_realtime->close(); // reports the final usage into m_current
+    // A call with the caller's words keeps its session a few seconds more for the follow-up draft;
+    // otherwise closing reports the final usage into m_current.
+    const bool drafting = m_current && wantsFollowUpDraft(*m_current);
+    // With no session (a sleep, a failure while idle) the previous call's draft keeps the client.
+    if (!drafting && !m_drafter->isActive())
+        m_realtime->close();
     m_macRoute->restore();
     if (m_current) {
         m_history.insert(*m_current);
+        setLastCall(m_current->id);
+        if (drafting)
+            startFollowUpDraft(*m_current);
         if (m_recorder) {
             const QUuid id = m_current->id;
             QSet<QUuid> finalizing = m_finalizingRecordings;
@@ -650,6 +669,7 @@ void AppModel::finishBeforeQuit(double maxWaitSeconds, std::function<void()> don
     m_timer.cancel();
     cancelAudioChecks();
     finish();
+    abandonFollowUpDraft(QStringLiteral("Orlea se ferme"));
     auto once = std::make_shared<std::function<void()>>(std::move(done));
     awaitRecordings(QPointer<AppModel>(this), m_scheduler, m_clock, m_clock.uptimeSeconds() + maxWaitSeconds,
                     once);

@@ -1,6 +1,7 @@
 #include "app/realtime/ConversationUsage.h"
 
 #include <QJsonValue>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -20,6 +21,8 @@ std::optional<Price> priceOf(const QString& model)
 // A response whose final figures are unknown is reserved at a full context plus a maximal answer:
 // 32,000 input and 4,096 output tokens at the rates above.
 constexpr double kPendingProvisionUSD = 1'286'144.0 / 1'000'000.0;
+// Caller audio as the service counts it, ten tokens a second, doubled to stay on the high side.
+constexpr double kPrudentAudioTokensPerSecond = 20.0;
 constexpr double kTranscriptionUSDPerMinute = 0.01;
 constexpr double kMargin = 1.25;
 
@@ -61,8 +64,10 @@ QString ConversationUsage::label() const
     QString text = QString::number(inputTokens + outputTokens) + QStringLiteral(" tokens reçus d’OpenAI");
     if (estimatedUSD) {
         text += QStringLiteral(" · budget prudent : %1 $ US").arg(*estimatedUSD, 0, 'f', 2);
-        if (pendingResponses >= 1)
+        if (pendingResponses - pendingSummaries >= 1)
             text += QStringLiteral(" · provision en cours incluse");
+        if (pendingSummaries >= 1)
+            text += QStringLiteral(" · provision du résumé incluse");
     } else {
         text += QStringLiteral(" · tarif non configuré pour ce modèle");
     }
@@ -77,6 +82,8 @@ QJsonObject ConversationUsage::toJson() const
                        {"model", model}};
     if (estimatedUSD)
         object.insert("estimatedUSD", *estimatedUSD);
+    if (pendingSummaries > 0)
+        object.insert("pendingSummaries", double(pendingSummaries));
     return object;
 }
 
@@ -94,6 +101,9 @@ std::optional<ConversationUsage> ConversationUsage::fromJson(const QJsonValue& v
         return std::nullopt;
     if (!estimate.isUndefined() && !estimate.isNull() && !estimate.isDouble())
         return std::nullopt;
+    const QJsonValue summaries = object.value("pendingSummaries");
+    if (!summaries.isUndefined() && !summaries.isNull() && !isJSONInteger(summaries))
+        return std::nullopt;
     ConversationUsage usage;
     usage.inputTokens = qint64(input.toDouble());
     usage.outputTokens = qint64(output.toDouble());
@@ -101,6 +111,8 @@ std::optional<ConversationUsage> ConversationUsage::fromJson(const QJsonValue& v
     usage.model = model.toString();
     if (estimate.isDouble())
         usage.estimatedUSD = estimate.toDouble();
+    if (summaries.isDouble())
+        usage.pendingSummaries = qint64(summaries.toDouble());
     return usage;
 }
 
@@ -125,8 +137,11 @@ void ConversationUsageMeter::completed(const QString& responseID, const std::opt
     if (input && output) {
         m_seen.insert(responseID);
         m_pending.remove(responseID);
+        m_bounds.remove(responseID);
         m_input += *input;
         m_output += *output;
+        m_context = std::max(m_context.value_or(0), *input + *output);
+        m_secondsSinceCounted = 0;
     } else {
         // Unknown figures keep the response's provision in the estimate.
         m_pending.insert(responseID);
@@ -136,6 +151,23 @@ void ConversationUsageMeter::completed(const QString& responseID, const std::opt
 void ConversationUsageMeter::addInput(double seconds)
 {
     m_inputSeconds += seconds;
+    m_secondsSinceCounted += seconds;
+}
+
+void ConversationUsageMeter::bound(const QString& responseID, qint64 promptTokens, qint64 maxOutputTokens)
+{
+    if (m_seen.contains(responseID))
+        return;
+    // Nothing counted yet: nothing tells how large the context is.
+    qint64 input = kFullContextInputTokens;
+    if (m_context)
+        input =
+            std::min(kFullContextInputTokens,
+                     *m_context + qint64(std::ceil(m_secondsSinceCounted * kPrudentAudioTokensPerSecond)) +
+                         std::max<qint64>(0, promptTokens));
+    m_bounds.insert(responseID,
+                    Bound{input, std::clamp<qint64>(maxOutputTokens, 0, kFullResponseOutputTokens)});
+    m_pending.insert(responseID);
 }
 
 ConversationUsage ConversationUsageMeter::snapshot() const
@@ -145,10 +177,20 @@ ConversationUsage ConversationUsageMeter::snapshot() const
     usage.outputTokens = m_output;
     usage.pendingResponses = m_pending.size();
     usage.model = m_model;
+    for (const QString& id : m_pending)
+        usage.pendingSummaries += m_bounds.contains(id);
     if (const auto price = priceOf(m_model)) {
-        const double tokens = double(m_input) * price->inputPerMillion / 1'000'000.0 +
-                              double(m_output) * price->outputPerMillion / 1'000'000.0;
-        const double provision = double(m_pending.size()) * kPendingProvisionUSD;
+        auto cost = [&price](qint64 input, qint64 output) {
+            return double(input) * price->inputPerMillion / 1'000'000.0 +
+                   double(output) * price->outputPerMillion / 1'000'000.0;
+        };
+        const double tokens = cost(m_input, m_output);
+        double provision = 0;
+        for (const QString& id : m_pending) {
+            const auto bounded = m_bounds.constFind(id);
+            provision += bounded == m_bounds.constEnd() ? kPendingProvisionUSD
+                                                        : cost(bounded->inputTokens, bounded->outputTokens);
+        }
         const double subtotal = provision + tokens + (m_inputSeconds / 60.0 * kTranscriptionUSDPerMinute);
         usage.estimatedUSD = std::ceil(subtotal * kMargin * 100.0) / 100.0;
     }

@@ -195,6 +195,7 @@ void RealtimeClient::connect(const QString& key, const QString& model, const QSt
     m_sentAudioBytes = 0;
     m_handshakeDone = false;
     m_assistantItem.clear();
+    m_activeResponses.clear();
     m_partialTranscripts.clear();
     m_streamOpen = true;
     m_waiting.clear();
@@ -276,6 +277,18 @@ QString RealtimeClient::sendEvent(QJsonObject event)
     return send(std::move(event));
 }
 
+QString RealtimeClient::cancelResponse(const QString& responseID)
+{
+    return send(QJsonObject{{"type", "response.cancel"}, {"response_id", responseID}});
+}
+
+void RealtimeClient::boundResponse(const QString& responseID, qint64 promptTokens, qint64 maxOutputTokens)
+{
+    m_usageMeter.bound(responseID, promptTokens, maxOutputTokens);
+    if (onUsage)
+        onUsage(m_usageMeter.snapshot());
+}
+
 bool RealtimeClient::updateInstructions(const QString& instructions)
 {
     if (!m_ready)
@@ -294,6 +307,7 @@ void RealtimeClient::close()
     m_ready = false;
     m_pendingInstructions.reset();
     m_partialTranscripts.clear();
+    m_activeResponses.clear();
     tearDown();
     if (wasReady && onUsage)
         onUsage(finalUsage);
@@ -457,6 +471,8 @@ void RealtimeClient::handle(const QString& type, const QJsonObject& event)
         const QJsonValue response = event.value(QLatin1String("response"));
         const QJsonValue id = response.toObject().value(QLatin1String("id"));
         if (response.isObject() && id.isString()) {
+            if (!m_activeResponses.contains(id.toString()))
+                m_activeResponses.append(id.toString());
             m_usageMeter.started(id.toString());
             if (onUsage)
                 onUsage(m_usageMeter.snapshot());
@@ -527,6 +543,7 @@ void RealtimeClient::responseDone(const QJsonObject& response)
     const quint64 generation = m_generation;
     const QJsonValue id = response.value(QLatin1String("id"));
     if (id.isString()) {
+        m_activeResponses.removeAll(id.toString());
         const QJsonValue usage = response.value(QLatin1String("usage"));
         std::optional<QVariantMap> usageMap;
         if (usage.isObject())

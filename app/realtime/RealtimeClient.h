@@ -73,6 +73,12 @@ public:
     // Queues any client event under an event_id of ours (one it carries is replaced) and returns the
     // id; empty when nothing was queued (closed, or the queue was full).
     QString sendEvent(QJsonObject event);
+    // "response.cancel" naming the response; the service ends it with a "response.done" whose status is
+    // "cancelled". Returns the event_id.
+    QString cancelResponse(const QString& responseID);
+    // Tells the usage estimate that this response is bounded (see ConversationUsageMeter::bound) and
+    // reports the new snapshot.
+    void boundResponse(const QString& responseID, qint64 promptTokens, qint64 maxOutputTokens);
     void close();
     // One text frame for the current connection, as its socket would deliver it; nothing without a
     // connection. The fuzzer of the event handling feeds whole frames here.
@@ -94,6 +100,8 @@ public:
     std::function<void(const QString& type, const QJsonObject& event)> onEvent;
 
     bool isReady() const { return m_ready; }
+    // Responses of this connection the service created and has not ended, oldest first.
+    const QStringList& activeResponses() const { return m_activeResponses; }
     // The instructions the session was last given (connect, then updateInstructions).
     const QString& sessionInstructions() const { return m_sessionInstructions; }
     // Caller audio appended on this connection: the axis of the service's audio_start_ms and
@@ -168,6 +176,7 @@ private:
     qint64 m_sentAudioBytes = 0;
     bool m_handshakeDone = false;
     QString m_assistantItem; // from "response.output_item.added"
+    QStringList m_activeResponses;
     // Transcript deltas of assistant items not finished yet, in arrival order.
     std::vector<std::pair<QString, QString>> m_partialTranscripts;
 };

@@ -76,6 +76,16 @@ QString CallRecord::transcriptDocument() const
     text += folderLabel();
     text += QStringLiteral("\nÉtat : ");
     text += statusLabel();
+    if (followUpDraft) {
+        // The gist above the lines, marked as the AI's: the manager reads it first, and checks it.
+        text += QStringLiteral("\n\nRÉSUMÉ (proposé par l’IA)");
+        for (const auto& [label, value] : followUpDraft->fields()) {
+            text += QLatin1Char('\n');
+            text += label;
+            text += QStringLiteral(" : ");
+            text += value;
+        }
+    }
     text += QStringLiteral("\n\nTRANSCRIPTION\n");
     if (transcript.isEmpty()) {
         text += QStringLiteral("Aucune parole transcrite.");

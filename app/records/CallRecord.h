@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/realtime/ConversationUsage.h"
+#include "app/records/FollowUpDraft.h"
 #include "app/records/ResponseLatency.h"
 
 #include <QList>
@@ -36,12 +37,16 @@ struct CallRecord {
     std::optional<ConversationUsage> usage;
     std::optional<QString> followUpStatus;
     std::optional<ResponseLatency> responseLatency;
+    // The AI's draft of what follows the call, when it arrived in time and in shape.
+    std::optional<FollowUpDraft> followUpDraft;
 
     // The first 8 characters of the upper-case UUID text: the short reference of lists and file names.
     QString reference() const;
     QString phoneLabel() const;
     QString folderLabel() const;
     QString statusLabel() const;
+    // The AI's draft judged the call urgent.
+    bool isUrgent() const { return followUpDraft && followUpDraft->urgent; }
     // The plain-text document that is copied, exported and kept next to the history.
     QString transcriptDocument() const;
 

@@ -56,9 +56,25 @@ QStringList existing(const QList<CallRecord>& records)
     return names;
 }
 
+bool isReservedName(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    return trimmed == kAllFolders || trimmed == kUnfiled || trimmed == kUrgent;
+}
+
 QStringList folderFilterEntries(const QList<CallRecord>& records)
 {
-    return QStringList{kAllFolders, kUnfiled} + folders(records);
+    return folderFilterEntries(folders(records));
+}
+
+QStringList folderFilterEntries(const QStringList& folders)
+{
+    QStringList entries{kAllFolders, kUnfiled, kUrgent};
+    for (const QString& name : folders) {
+        if (!isReservedName(name))
+            entries.append(name);
+    }
+    return entries;
 }
 
 QStringList statusFilterEntries()
@@ -85,6 +101,9 @@ bool passesFolderAndStatus(const CallRecord& record, const Filter& filter)
 {
     if (filter.folder == kUnfiled) {
         if (record.dossier)
+            return false;
+    } else if (filter.folder == kUrgent) {
+        if (!record.isUrgent())
             return false;
     } else if (filter.folder != kAllFolders) {
         if (record.dossier != filter.folder)
@@ -189,8 +208,7 @@ QString assignmentName(const CallRecord& record)
 
 bool canSaveAssignment(const QString& name, const CallRecord& record)
 {
-    const QString trimmed = name.trimmed();
-    return trimmed != assignmentName(record) && trimmed != kAllFolders && trimmed != kUnfiled;
+    return name.trimmed() != assignmentName(record) && !isReservedName(name);
 }
 
 } // namespace Dossiers

@@ -15,13 +15,21 @@ namespace Dossiers {
 inline const QString kAllFolders = QStringLiteral("Tous les dossiers");
 inline const QString kUnfiled = QStringLiteral("Appels non classés");
 inline const QString kAllStates = QStringLiteral("Tous les états");
+// The calls the AI found urgent, whatever their dossier.
+inline const QString kUrgent = QStringLiteral("Urgents");
+
+// The dossier filter's own entries, which no dossier may be called (blanks around them ignored).
+bool isReservedName(const QString& name);
 
 // Distinct dossier names in the order file browsers use (case-insensitive, digit runs by value).
 QStringList folders(const QList<CallRecord>& records);
 // Distinct dossier names in plain code-point order, for the assignment panel's menu.
 QStringList existing(const QList<CallRecord>& records);
-// "Tous les dossiers", "Appels non classés", then `folders`.
+// "Tous les dossiers", "Appels non classés", "Urgents", then `folders` (a dossier named like an entry
+// before it is not listed twice).
 QStringList folderFilterEntries(const QList<CallRecord>& records);
+// The same from the `folders` already worked out.
+QStringList folderFilterEntries(const QStringList& folders);
 // "Tous les états", then the three follow-up states.
 QStringList statusFilterEntries();
 

@@ -83,6 +83,10 @@ void appendUsage(QByteArray& out, const ConversationUsage& usage)
     appendInteger(out, usage.pendingResponses);
     out += ",\"model\":";
     appendString(out, usage.model);
+    if (usage.pendingSummaries > 0) {
+        out += ",\"pendingSummaries\":";
+        appendInteger(out, usage.pendingSummaries);
+    }
     out += '}';
 }
 
@@ -94,6 +98,28 @@ void appendResponseLatency(QByteArray& out, const ResponseLatency& latency)
     appendInteger(out, latency.medianMs);
     out += ",\"p90Ms\":";
     appendInteger(out, latency.p90Ms);
+    out += '}';
+}
+
+void appendFollowUpDraft(QByteArray& out, const FollowUpDraft& draft)
+{
+    out += "{\"callerName\":";
+    appendString(out, draft.callerName);
+    out += ",\"callbackNumber\":";
+    appendString(out, draft.callbackNumber);
+    out += ",\"address\":";
+    appendString(out, draft.address);
+    out += ",\"request\":";
+    appendString(out, draft.request);
+    out += ",\"urgency\":";
+    appendString(out, draft.urgencyWord());
+    out += ",\"urgencyReason\":";
+    appendString(out, draft.urgencyReason);
+    out += ",\"dossier\":";
+    appendString(out, draft.dossier);
+    if (draft.decision)
+        out += *draft.decision == FollowUpDraft::Decision::Applied ? ",\"decision\":\"applied\""
+                                                                   : ",\"decision\":\"ignored\"";
     out += '}';
 }
 
@@ -172,6 +198,41 @@ std::optional<ResponseLatency> readResponseLatency(const QJsonValue& value)
     return latency;
 }
 
+std::optional<FollowUpDraft> readFollowUpDraft(const QJsonValue& value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject object = value.toObject();
+    FollowUpDraft draft;
+    QString urgency;
+    const std::pair<const char*, QString*> fields[] = {
+        {"callerName", &draft.callerName},
+        {"callbackNumber", &draft.callbackNumber},
+        {"address", &draft.address},
+        {"request", &draft.request},
+        {"urgency", &urgency},
+        {"urgencyReason", &draft.urgencyReason},
+        {"dossier", &draft.dossier},
+    };
+    for (const auto& [key, target] : fields) {
+        if (!readString(object, QLatin1String(key), *target))
+            return std::nullopt;
+    }
+    if (urgency != QLatin1String("urgent") && urgency != QLatin1String("normal"))
+        return std::nullopt;
+    draft.urgent = urgency == QLatin1String("urgent");
+    std::optional<QString> decision;
+    if (!readOptionalString(object, QLatin1String("decision"), decision))
+        return std::nullopt;
+    if (decision == QLatin1String("applied"))
+        draft.decision = FollowUpDraft::Decision::Applied;
+    else if (decision == QLatin1String("ignored"))
+        draft.decision = FollowUpDraft::Decision::Ignored;
+    else if (decision)
+        return std::nullopt;
+    return draft;
+}
+
 std::optional<CallRecord> readRecord(const QJsonValue& value)
 {
     if (!value.isObject())
@@ -216,6 +277,12 @@ std::optional<CallRecord> readRecord(const QJsonValue& value)
     if (!latency.isUndefined() && !latency.isNull()) {
         record.responseLatency = readResponseLatency(latency);
         if (!record.responseLatency)
+            return std::nullopt;
+    }
+    const QJsonValue draft = object.value(QLatin1String("followUpDraft"));
+    if (!draft.isUndefined() && !draft.isNull()) {
+        record.followUpDraft = readFollowUpDraft(draft);
+        if (!record.followUpDraft)
             return std::nullopt;
     }
     return record;
@@ -344,6 +411,10 @@ void appendRecord(QByteArray& out, const CallRecord& record)
     if (record.responseLatency) {
         appendKey(out, "\"responseLatency\":");
         appendResponseLatency(out, *record.responseLatency);
+    }
+    if (record.followUpDraft) {
+        appendKey(out, "\"followUpDraft\":");
+        appendFollowUpDraft(out, *record.followUpDraft);
     }
     out += '}';
 }

@@ -85,6 +85,8 @@ public:
             return false;
         if (literal(",\"responseLatency\":") && !responseLatency(record.responseLatency))
             return false;
+        if (literal(",\"followUpDraft\":") && !followUpDraft(record.followUpDraft))
+            return false;
         return literal("}");
     }
 
@@ -336,9 +338,39 @@ private:
             usage.estimatedUSD = estimate;
         }
         if (!literal(",\"pendingResponses\":") || !integer(usage.pendingResponses) ||
-            !literal(",\"model\":") || !string(usage.model) || !literal("}"))
+            !literal(",\"model\":") || !string(usage.model))
+            return false;
+        // Written only when some are pending: a zero or a negative count is not the encoder's form.
+        if (literal(",\"pendingSummaries\":") &&
+            (!integer(usage.pendingSummaries) || usage.pendingSummaries <= 0))
+            return false;
+        if (!literal("}"))
             return false;
         target = std::move(usage);
+        return true;
+    }
+
+    bool followUpDraft(std::optional<FollowUpDraft>& target)
+    {
+        FollowUpDraft draft;
+        if (!literal("{\"callerName\":") || !string(draft.callerName) || !literal(",\"callbackNumber\":") ||
+            !string(draft.callbackNumber) || !literal(",\"address\":") || !string(draft.address) ||
+            !literal(",\"request\":") || !string(draft.request))
+            return false;
+        if (literal(",\"urgency\":\"urgent\""))
+            draft.urgent = true;
+        else if (!literal(",\"urgency\":\"normal\""))
+            return false;
+        if (!literal(",\"urgencyReason\":") || !string(draft.urgencyReason) || !literal(",\"dossier\":") ||
+            !string(draft.dossier))
+            return false;
+        if (literal(",\"decision\":\"applied\""))
+            draft.decision = FollowUpDraft::Decision::Applied;
+        else if (literal(",\"decision\":\"ignored\""))
+            draft.decision = FollowUpDraft::Decision::Ignored;
+        if (!literal("}"))
+            return false;
+        target = std::move(draft);
         return true;
     }
 

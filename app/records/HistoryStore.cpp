@@ -256,3 +256,30 @@ bool HistoryStore::updateFollowUpStatus(const QUuid& id, const QString& status)
         return false;
     return update(id, [&](CallRecord& record) { record.followUpStatus = status; });
 }
+
+bool HistoryStore::applyFollowUpDraft(const QUuid& id)
+{
+    const CallRecord* record = find(id);
+    if (!record || !record->followUpDraft || record->followUpDraft->decision)
+        return false;
+    return update(id, [](CallRecord& changed) {
+        FollowUpDraft& draft = *changed.followUpDraft;
+        const QString dossier = draft.dossier.trimmed();
+        if (!dossier.isEmpty())
+            changed.dossier = dossier;
+        changed.followUpStatus = FollowUp::kToDo;
+        // The manager's own words are never replaced.
+        if (changed.note.trimmed().isEmpty())
+            changed.note = draft.request;
+        draft.decision = FollowUpDraft::Decision::Applied;
+    });
+}
+
+bool HistoryStore::ignoreFollowUpDraft(const QUuid& id)
+{
+    const CallRecord* record = find(id);
+    if (!record || !record->followUpDraft || record->followUpDraft->decision)
+        return false;
+    return update(
+        id, [](CallRecord& changed) { changed.followUpDraft->decision = FollowUpDraft::Decision::Ignored; });
+}

@@ -59,6 +59,11 @@ public:
     bool updateDossier(const QUuid& id, const QString& name);
     // Only one of the three follow-up states is accepted; false when nothing was changed.
     bool updateFollowUpStatus(const QUuid& id, const QString& status);
+    // The AI's suggestion taken: the call goes into the suggested dossier, waits "À traiter", and the
+    // request becomes the note only when the note is empty. False when there was no waiting suggestion.
+    bool applyFollowUpDraft(const QUuid& id);
+    // The suggestion set aside; the draft stays as the call's summary.
+    bool ignoreFollowUpDraft(const QUuid& id);
 
     // The history file's bytes for the current records, built from each record's cached JSON.
     const QByteArray& encodedHistory();

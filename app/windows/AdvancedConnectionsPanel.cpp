@@ -479,6 +479,8 @@ void AdvancedConnectionsPanel::refresh()
     const QString placeholder = model.keyPresent() ? kKeyStoredPlaceholder : kKeyMissingPlaceholder;
     if (m_keyField->placeholderText() != placeholder)
         m_keyField->setPlaceholderText(placeholder);
+    // The key cannot change during a call: the field waits with its buttons.
+    m_keyField->setEnabled(!busy);
     m_saveKey->setEnabled(!busy);
     m_deleteKey->setEnabled(!busy && model.keyPresent());
     m_verifyAI->setText(model.checkingAI() ? QStringLiteral("Vérification…")

@@ -4,6 +4,7 @@
 #include "app/records/TranscriptExport.h"
 #include "app/ui/RecordingView.h"
 #include "app/windows/ConversationListModel.h"
+#include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
 
@@ -90,6 +91,9 @@ QWidget* ConversationsPage::buildContent()
     connect(m_picker, &QComboBox::activated, this, &ConversationsPage::choose);
     pickerRow->addWidget(m_picker, 1);
     layout->addLayout(pickerRow);
+
+    m_draft = new FollowUpDraftView(m_model, FollowUpDraftView::Decision::Offered, content);
+    layout->addWidget(m_draft);
 
     QFrame* transcriptCard = Theme::card(content);
     QVBoxLayout* transcriptLayout = Theme::cardLayout(transcriptCard);
@@ -195,6 +199,8 @@ void ConversationsPage::refresh()
     } else if (!m_noteDirty && m_note->toPlainText() != record.note) {
         loadNote(record);
     }
+
+    m_draft->showRecord(record, m_model.lastCall() == record.id ? m_model.followUpDraftStatus() : QString());
 
     if (m_transcriptRecord != record.id || m_transcriptLines != record.transcript) {
         m_transcriptRecord = record.id;

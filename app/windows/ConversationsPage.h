@@ -9,6 +9,7 @@
 
 class AppModel;
 class ConversationListModel;
+class FollowUpDraftView;
 class QComboBox;
 class QLabel;
 class QPlainTextEdit;
@@ -36,6 +37,7 @@ public:
     QPlainTextEdit* noteEditor() const { return m_note; }
     QPushButton* saveNoteButton() const { return m_saveNote; }
     RecordingView* recordingView() const { return m_recording; }
+    FollowUpDraftView* draftView() const { return m_draft; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -58,6 +60,7 @@ private:
     ConversationListModel* m_list = nullptr;
     std::optional<quint64> m_listRevision;
     bool m_behind = false;
+    FollowUpDraftView* m_draft = nullptr;
     TranscriptView* m_transcript = nullptr;
     std::optional<QUuid> m_transcriptRecord;
     QList<TranscriptLine> m_transcriptLines;

@@ -3,6 +3,7 @@
 #include "app/model/AppModel.h"
 #include "app/records/ResponseLatency.h"
 #include "app/ui/Icons.h"
+#include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
 #include "app/windows/UsageCounterView.h"
@@ -288,6 +289,10 @@ QWidget* DashboardPage::buildLiveTranscript()
     layout->addWidget(m_responsiveness);
     m_usage = new UsageCounterView(card);
     layout->addWidget(m_usage);
+    // Right after a call, the AI's draft of it.
+    m_lastCallDraft = new FollowUpDraftView(m_model, FollowUpDraftView::Decision::NotOffered, card);
+    m_lastCallDraft->setObjectName(QStringLiteral("lastCallDraft"));
+    layout->addWidget(m_lastCallDraft);
     m_transcript = new TranscriptView(
         QStringLiteral("La transcription apparaîtra ici dès les premières paroles."), card);
     m_transcript->setObjectName(QStringLiteral("liveTranscriptView"));
@@ -369,10 +374,21 @@ void DashboardPage::refresh()
     setTextIfChanged(m_responsiveness, responsiveness);
     m_hangUp->setEnabled(busy);
     m_transcript->setLines(m_model.current() ? m_model.current()->transcript : QList<TranscriptLine>{});
+    refreshLastCallDraft();
 
     Theme::setTicked(m_keyTick, m_model.keyPresent());
     Theme::setTicked(m_micTick, m_model.micAllowed());
     Theme::setTicked(m_accessibilityTick, m_model.accessibility());
+}
+
+void DashboardPage::refreshLastCallDraft()
+{
+    const CallRecord* last =
+        !m_model.busy() && m_model.lastCall() ? m_model.history().find(*m_model.lastCall()) : nullptr;
+    if (last)
+        m_lastCallDraft->showRecord(*last, m_model.followUpDraftStatus());
+    else
+        m_lastCallDraft->hide();
 }
 
 void DashboardPage::refreshStatusCard()

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class AppModel;
+class FollowUpDraftView;
 class QFrame;
 class QLabel;
 class QPushButton;
@@ -40,6 +41,7 @@ private:
     QWidget* buildChecklist();
     void showDemonstration();
     void refreshStatusCard();
+    void refreshLastCallDraft();
 
     AppModel& m_model;
     QPushButton* m_defineAgent = nullptr;
@@ -71,6 +73,7 @@ private:
     QPushButton* m_hangUp = nullptr;
     QPushButton* m_callTest = nullptr;
     TranscriptView* m_transcript = nullptr;
+    FollowUpDraftView* m_lastCallDraft = nullptr;
 
     QLabel* m_keyTick = nullptr;
     QLabel* m_micTick = nullptr;

@@ -1,8 +1,12 @@
 #include "app/windows/DossierTableModel.h"
 
 #include "app/common/Clock.h"
+#include "app/ui/Icons.h"
+#include "app/windows/Theme.h"
 
+#include <QIcon>
 #include <QLocale>
+#include <QPainter>
 #include <cmath>
 
 namespace {
@@ -154,6 +158,27 @@ QString DossierTableModel::excerpt(const CallRecord& record)
     return text;
 }
 
+QVariant DossierTableModel::urgentMark(const CallRecord& record, int role)
+{
+    if (!record.isUrgent())
+        return {};
+    if (role == Qt::DecorationRole) {
+        static const QIcon mark = [] {
+            QPixmap pixmap = Icons::pixmap(QStringLiteral("exclamationmark.triangle"), 14);
+            QPainter painter(&pixmap);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(pixmap.rect(), Theme::kDanger);
+            return QIcon(pixmap);
+        }();
+        return mark;
+    }
+    if (role == Qt::ToolTipRole)
+        return QStringLiteral("Appel urgent · ") + record.followUpDraft->urgencyReason;
+    if (role == Qt::AccessibleDescriptionRole)
+        return QStringLiteral("Appel urgent");
+    return {};
+}
+
 int DossierTableModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : count();
@@ -171,6 +196,10 @@ QVariant DossierTableModel::data(const QModelIndex& index, int role) const
     const CallRecord& record = this->record(index.row());
     if (role == Qt::UserRole)
         return record.id;
+    if (index.column() == Reference) {
+        if (QVariant mark = urgentMark(record, role); mark.isValid())
+            return mark;
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {

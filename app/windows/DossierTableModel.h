@@ -33,6 +33,8 @@ public:
     static QString shortDate(double secondsSinceReferenceDate);
     // The transcript on one line, for the last column.
     static QString excerpt(const CallRecord& record);
+    // The mark of an urgent call beside its reference: an icon and the AI's reason; nothing otherwise.
+    static QVariant urgentMark(const CallRecord& record, int role);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

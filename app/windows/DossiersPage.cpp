@@ -5,6 +5,7 @@
 #include "app/ui/RecordingView.h"
 #include "app/windows/DossierAssignment.h"
 #include "app/windows/DossierTableModel.h"
+#include "app/windows/FollowUpDraftView.h"
 #include "app/windows/Theme.h"
 #include "app/windows/TranscriptView.h"
 
@@ -99,11 +100,17 @@ DossiersPage::DossiersPage(AppModel& model, QWidget* parent)
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setStretchLastSection(true);
     header->setMinimumSectionSize(60);
-    // Sized for an 8-character reference, a short date, a French mobile number and "Non communiqué";
-    // the excerpt takes what is left.
-    const int widths[] = {86, 118, 146, 144, 100, 80};
-    for (int column = 0; column < DossierTableModel::Transcript; ++column)
-        header->resizeSection(column, widths[column]);
+    // Sized for an 8-character reference (with the urgent mark), a short date, a French mobile number or
+    // "Non communiqué", and the states; the caller's name and the excerpt share what is left, so the
+    // excerpt keeps a readable width in the smallest window.
+    const int widths[] = {102, 118, 0, 132, 94, 76};
+    for (int column = 0; column < DossierTableModel::Transcript; ++column) {
+        if (column == DossierTableModel::Caller)
+            header->setSectionResizeMode(column, QHeaderView::Stretch);
+        else
+            header->resizeSection(column, widths[column]);
+    }
+    header->setSectionResizeMode(DossierTableModel::Transcript, QHeaderView::Stretch);
     header->setSortIndicator(DossierTableModel::columnOf(m_draft.sortOrder.column),
                              m_draft.sortOrder.ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
     connect(header, &QHeaderView::sectionClicked, this, &DossiersPage::headerClicked);
@@ -275,6 +282,9 @@ QWidget* DossiersPage::buildDetail()
     top->setAlignment(picker, Qt::AlignTop);
     layout->addLayout(top);
 
+    m_followUpDraft = new FollowUpDraftView(m_model, FollowUpDraftView::Decision::Offered, card);
+    layout->addWidget(m_followUpDraft);
+
     m_transcript = new TranscriptView(kNoSpeech, card);
     m_transcript->setObjectName(QStringLiteral("dossierTranscript"));
     layout->addWidget(m_transcript);
@@ -364,8 +374,7 @@ void DossiersPage::recordsChanged()
     m_browser->setVisible(!records.isEmpty());
     const QStringList folders = Dossiers::folders(records);
     m_folderCount = folders.size();
-    setEntries(m_folderFilter, QStringList{Dossiers::kAllFolders, Dossiers::kUnfiled} + folders,
-               m_draft.filter.folder);
+    setEntries(m_folderFilter, Dossiers::folderFilterEntries(folders), m_draft.filter.folder);
     m_existing = Dossiers::existing(records);
     showRows();
 }
@@ -481,6 +490,8 @@ void DossiersPage::showDetail(const CallRecord& record)
         const QSignalBlocker blocker(m_followUp);
         m_followUp->setCurrentIndex(int(FollowUp::states().indexOf(record.statusLabel())));
     }
+    m_followUpDraft->showRecord(record,
+                                m_model.lastCall() == record.id ? m_model.followUpDraftStatus() : QString());
     if (!sameCall || m_shown->transcript != record.transcript)
         m_transcript->setLines(record.transcript);
 

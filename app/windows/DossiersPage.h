@@ -10,6 +10,7 @@
 class AppModel;
 class DossierAssignment;
 class DossierTableModel;
+class FollowUpDraftView;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -60,6 +61,7 @@ public:
     QComboBox* followUpPicker() const { return m_followUp; }
     DossierAssignment* assignment() const { return m_assignment; }
     RecordingView* recordingView() const { return m_recording; }
+    FollowUpDraftView* draftView() const { return m_followUpDraft; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -112,6 +114,7 @@ private:
     QWidget* m_usage = nullptr;
     QLabel* m_usageLabel = nullptr;
     QComboBox* m_followUp = nullptr;
+    FollowUpDraftView* m_followUpDraft = nullptr;
     TranscriptView* m_transcript = nullptr;
     QLabel* m_copyStatus = nullptr;
     RecordingView* m_recording = nullptr;

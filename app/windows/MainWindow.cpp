@@ -97,7 +97,12 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent) : QWidget(parent), m_mo
     m_pages->addWidget(new GuidePage(m_model, m_pages));
     for (int index = 0; index < m_pages->count(); ++index)
         m_pages->widget(index)->setProperty("pageTitle", pageTitles()[index]);
-    layout->addWidget(m_pages, 1);
+    auto* content = new QVBoxLayout;
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(0);
+    content->addWidget(buildUrgentBanner());
+    content->addWidget(m_pages, 1);
+    layout->addLayout(content, 1);
 
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
         if (state == Qt::ApplicationActive)
@@ -178,6 +183,54 @@ QWidget* MainWindow::buildSidebar()
     return sidebar;
 }
 
+QWidget* MainWindow::buildUrgentBanner()
+{
+    m_urgentHolder = new QWidget(this);
+    auto* margins = new QVBoxLayout(m_urgentHolder);
+    margins->setContentsMargins(Theme::kPageMarginPx, 16, Theme::kPageMarginPx, 0);
+    m_urgentBanner = Theme::banner(QStringLiteral("danger"), m_urgentHolder);
+    m_urgentBanner->setObjectName(QStringLiteral("urgentBanner"));
+    auto* row = new QHBoxLayout(m_urgentBanner);
+    row->setContentsMargins(Theme::kCardPaddingPx, 12, Theme::kCardPaddingPx, 12);
+    row->setSpacing(12);
+    row->addWidget(Theme::symbol(QStringLiteral("exclamationmark.triangle"), 22, m_urgentBanner), 0,
+                   Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    m_urgentTitle = Theme::sectionTitle(QString(), m_urgentBanner);
+    m_urgentTitle->setObjectName(QStringLiteral("urgentTitle"));
+    texts->addWidget(m_urgentTitle);
+    m_urgentRequest = Theme::body(QString(), m_urgentBanner);
+    m_urgentRequest->setObjectName(QStringLiteral("urgentRequest"));
+    texts->addWidget(m_urgentRequest);
+    row->addLayout(texts, 1);
+    auto* open = Theme::primaryButton(QStringLiteral("Ouvrir l’appel"), m_urgentBanner);
+    open->setObjectName(QStringLiteral("openUrgentCall"));
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (const std::optional<QUuid> id = m_model.urgentBanner())
+            m_model.openCall(*id);
+    });
+    row->addWidget(open, 0, Qt::AlignVCenter);
+    auto* dismiss = Theme::linkButton(QStringLiteral("Masquer"), m_urgentBanner);
+    connect(dismiss, &QPushButton::clicked, this, [this] { m_model.setUrgentBanner(std::nullopt); });
+    row->addWidget(dismiss, 0, Qt::AlignVCenter);
+    margins->addWidget(m_urgentBanner);
+    m_urgentHolder->hide();
+    return m_urgentHolder;
+}
+
+void MainWindow::refreshUrgentBanner()
+{
+    const std::optional<QUuid>& id = m_model.urgentBanner();
+    const CallRecord* record = id ? m_model.history().find(*id) : nullptr;
+    m_urgentHolder->setVisible(record && record->followUpDraft);
+    if (!record || !record->followUpDraft)
+        return;
+    m_urgentTitle->setText(QStringLiteral("Appel urgent · ") +
+                           record->followUpDraft->callerLabel(record->caller));
+    m_urgentRequest->setText(record->followUpDraft->request);
+}
+
 QWidget* MainWindow::currentPage() const
 {
     return m_pages->currentWidget();
@@ -215,6 +268,7 @@ void MainWindow::refresh()
         [this] { return new OutgoingCallTestWindow(m_model, this); },
         [this] { m_model.setShowOutgoingTest(false); });
     syncAlert();
+    refreshUrgentBanner();
 }
 
 void MainWindow::syncSheet(QPointer<QDialog>& sheet, bool wanted, const std::function<QDialog*()>& create,

@@ -9,6 +9,8 @@
 
 class AppModel;
 class QButtonGroup;
+class QFrame;
+class QLabel;
 class QStackedWidget;
 
 // The one window "Orlea": the sidebar, the selected page, the sheets and the error alert.
@@ -37,6 +39,8 @@ public:
     QDialog* macTestSheet() const { return m_macTestSheet; }
     QDialog* outgoingSheet() const { return m_outgoingSheet; }
     QMessageBox* errorAlert() const { return m_alert; }
+    // The urgent call no notification could announce, over the pages.
+    QFrame* urgentBanner() const { return m_urgentBanner; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -45,6 +49,8 @@ protected:
 
 private:
     QWidget* buildSidebar();
+    QWidget* buildUrgentBanner();
+    void refreshUrgentBanner();
     // Opens the sheet when `wanted` and none is open; closes an open one when not.
     void syncSheet(QPointer<QDialog>& sheet, bool wanted, const std::function<QDialog*()>& create,
                    const std::function<void()>& clearFlag);
@@ -56,6 +62,10 @@ private:
     AppModel& m_model;
     QButtonGroup* m_pageButtons = nullptr;
     QStackedWidget* m_pages = nullptr;
+    QWidget* m_urgentHolder = nullptr;
+    QFrame* m_urgentBanner = nullptr;
+    QLabel* m_urgentTitle = nullptr;
+    QLabel* m_urgentRequest = nullptr;
     QPointer<QDialog> m_setupSheet;
     QPointer<QDialog> m_agentSheet;
     QPointer<QDialog> m_macTestSheet;

@@ -58,6 +58,7 @@ QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: 
 QFrame[role="card"] { background: %2; border: 1px solid %3; border-radius: 12px; }
 QFrame[role="banner-accent"] { background: %4; border: 1px solid %5; border-radius: 12px; }
 QFrame[role="banner-warning"] { background: #fdf3e6; border: 1px solid #f3c98f; border-radius: 12px; }
+QFrame[role="banner-danger"] { background: #fdeeee; border: 1px solid #efb3b3; border-radius: 12px; }
 QFrame[role="card"] QLabel, QFrame[role^="banner"] QLabel { background: transparent; border: none; }
 QLabel { color: %6; }
 QLabel[role="pageTitle"] { font-size: 24px; font-weight: 600; }

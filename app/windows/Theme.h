@@ -47,7 +47,7 @@ QString styleSheet();
 QFrame* card(QWidget* parent = nullptr);
 // The vertical layout of a card, with the card padding.
 QVBoxLayout* cardLayout(QFrame* card, int spacingPx = 10);
-// A tinted card for banners (accent, warning).
+// A tinted card for banners (accent, warning, danger).
 QFrame* banner(const QString& tone, QWidget* parent = nullptr);
 
 QLabel* pageTitle(const QString& text, QWidget* parent = nullptr);

@@ -6,6 +6,7 @@
 
 #include "platform/ax/Accessibility.h"
 #include "platform/hal/AudioHardware.h"
+#include "platform/notifications/UserNotifications.h"
 #include "platform/permissions/Permissions.h"
 #include "platform/workspace/Workspace.h"
 
@@ -16,6 +17,7 @@ namespace macos {
 class MacAccessibility;
 class MacAudioHardware;
 class MacMicrophoneAuthorization;
+class MacUserNotifications;
 class MacWorkspace;
 
 class MacServices {
@@ -29,12 +31,14 @@ public:
     ax::Accessibility& accessibility();
     workspace::Workspace& workspace();
     permissions::MicrophoneAuthorization& microphone();
+    notifications::UserNotificationCenter& notifications();
 
 private:
     std::unique_ptr<MacAudioHardware> m_hardware;
     std::unique_ptr<MacAccessibility> m_accessibility;
     std::unique_ptr<MacWorkspace> m_workspace;
     std::unique_ptr<MacMicrophoneAuthorization> m_microphone;
+    std::unique_ptr<MacUserNotifications> m_notifications;
 };
 
 } // namespace macos

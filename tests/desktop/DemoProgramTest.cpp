@@ -171,6 +171,13 @@ TEST_F(DemoProgramTest, OneWholeCallInRealTimeLeavesItsHistoryTranscriptAndRecor
     EXPECT_GE(call.responseLatency->turns, 1);
     EXPECT_GE(call.responseLatency->medianMs, int(StandInAgent::kThinkingSeconds * 1000))
         << "an answer cannot come before the AI has thought";
+    // Once the caller has hung up the AI drafts the follow-up, kept with the call and printed; the leak
+    // makes it urgent, which a notification announces.
+    ASSERT_TRUE(call.followUpDraft.has_value()) << diagnostics();
+    EXPECT_EQ(call.followUpDraft->callerName, "Claire Martin");
+    EXPECT_TRUE(call.followUpDraft->urgent);
+    EXPECT_TRUE(output.contains("\n   Demande : " + call.followUpDraft->request + "\n")) << diagnostics();
+    EXPECT_TRUE(output.contains("\nNotification : Appel urgent · Claire Martin — ")) << diagnostics();
 
     const QString data = home.path() + "/Velkaro";
     EXPECT_EQ(printed("Historique"), data + "/history.json") << diagnostics();

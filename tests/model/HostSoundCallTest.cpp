@@ -58,8 +58,9 @@ double bestMatch(const std::vector<double>& needle, const std::vector<double>& h
 class HostSoundCallTest : public StandInModelTest {
 protected:
     bool withAgent() const override { return true; }
-    void adjustStandIn(RealtimeStandInThread::Options& options) override
+    RealtimeStandInThread::Options standInOptions() const override
     {
+        RealtimeStandInThread::Options options = StandInModelTest::standInOptions();
         options.onEvent = [this](const QJsonObject& event) {
             if (event.value("type").toString() != "input_audio_buffer.append")
                 return;
@@ -68,6 +69,7 @@ protected:
             for (qsizetype i = 0; i + 1 < pcm.size(); i += 2)
                 received.push_back(float(qint16(quint8(pcm[i]) | (quint8(pcm[i + 1]) << 8))) / 32768.0f);
         };
+        return options;
     }
 
     // Moves the Mac's clock with the real one, since the sound server's devices run in real time, while
@@ -96,9 +98,9 @@ protected:
         }
     }
 
-    std::mutex receivedMutex;
-    std::vector<float> received; // what the AI received, 24 kHz
-    std::vector<float> voice;    // the French recording, 48 kHz
+    mutable std::mutex receivedMutex;
+    mutable std::vector<float> received; // what the AI received, 24 kHz
+    std::vector<float> voice;            // the French recording, 48 kHz
     size_t fed = 0;
     std::shared_ptr<hostsound::Stream> feed;
     std::shared_ptr<hostsound::Stream> monitor;

@@ -65,7 +65,7 @@ protected:
         return Platform{mac.hardware(),   mac.accessibility(), mac.workspace(),
                         mac.microphone(), mac.clock(),         mac.scheduler(),
                         defaults,         clipboard,           savePanel,
-                        revealer,         std::nullopt};
+                        revealer,         std::nullopt,        &mac.notifications()};
     }
     std::unique_ptr<AppModel> makeModel() { return std::make_unique<AppModel>(platform()); }
 };

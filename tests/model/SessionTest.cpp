@@ -217,6 +217,7 @@ TEST_F(SessionTest, ACallSeenRingingBeforeListeningStoppedWaitsThreeSecondsAgain
         ASSERT_EQ(model->detail(), "Appel entrant · 06 11 22 33 44");
         way.stop();
         ASSERT_FALSE(model->armed());
+        EXPECT_NE(model->detail(), "Appel entrant · 06 11 22 33 44") << "no call is awaited any more";
         advance(4.0);
         way.undo();
         model->setError(std::nullopt);

@@ -24,16 +24,17 @@ protected:
     virtual bool withAgent() const { return false; }
     // The agent's pace (StandInAgent::setSpeed): 0 answers at once.
     virtual double agentSpeed() const { return 0.0; }
-    // Anything else a test wants of the stand-in (its event hook).
-    virtual void adjustStandIn(RealtimeStandInThread::Options&) {}
-
-    void SetUp() override
+    virtual RealtimeStandInThread::Options standInOptions() const
     {
         RealtimeStandInThread::Options options;
         options.agent = withAgent();
         options.speed = agentSpeed();
-        adjustStandIn(options);
-        ASSERT_TRUE(standIn.start(options)) << standIn.errorString().toStdString();
+        return options;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(standIn.start(standInOptions())) << standIn.errorString().toStdString();
         qputenv("ORLEA_REALTIME_URL", standIn.url().toString().toUtf8());
         ASSERT_TRUE(mac.workspace().openUrl(driverPackageUrl())) << "the driver package must install";
         mac.setAccessibilityTrusted(true);

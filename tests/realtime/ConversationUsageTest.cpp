@@ -1,6 +1,7 @@
 #include "app/realtime/ConversationUsage.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 namespace {
@@ -83,4 +84,50 @@ TEST(ConversationUsage, JSONFormRequiresFourKeysAndOmitsAMissingEstimate)
     EXPECT_FALSE(parse(R"({"inputTokens":"1","outputTokens":2,"pendingResponses":0,"model":"m"})"));
     EXPECT_FALSE(
         parse(R"({"inputTokens":1,"outputTokens":2,"pendingResponses":0,"model":"m","estimatedUSD":"1"})"));
+}
+
+TEST(ConversationUsage, ABoundedAnswerIsReservedAtItsBoundAndShownAsSuch)
+{
+    ConversationUsageMeter meter("gpt-realtime");
+    meter.completed("r1", usage(10'000, 2'000));
+    meter.addInput(30.0);
+    // The conversation so far (12,000), 30 s of caller audio since (600), the prompt (900); 1,000 out.
+    meter.started("draft");
+    meter.bound("draft", 900, 1000);
+    ConversationUsage waiting = meter.snapshot();
+    EXPECT_EQ(waiting.estimatedUSD, 1.19) << "0.448 + 0.005 + 13,500 in and 1,000 out, with the margin";
+    EXPECT_EQ(waiting.pendingSummaries, 1);
+    EXPECT_EQ(
+        waiting.label(),
+        QString("12000 tokens reçus d’OpenAI · budget prudent : 1.19 $ US · provision du résumé incluse"));
+
+    meter.started("answer");
+    EXPECT_EQ(meter.snapshot().label(), QString("12000 tokens reçus d’OpenAI · budget prudent : 2.80 $ US · "
+                                                "provision en cours incluse · provision du résumé incluse"));
+    meter.completed("answer", usage(12'500, 300));
+    meter.completed("draft", usage(12'900, 140));
+    const ConversationUsage counted = meter.snapshot();
+    EXPECT_EQ(counted.pendingResponses, 0);
+    EXPECT_EQ(counted.pendingSummaries, 0);
+    EXPECT_EQ(counted.inputTokens, 35'400) << "the draft's tokens count like any answer's";
+    EXPECT_EQ(counted.outputTokens, 2'440);
+
+    // Before anything was counted nothing tells the context's size: a full one is reserved, never more.
+    ConversationUsageMeter early("gpt-realtime");
+    early.bound("draft", 900, 1000);
+    EXPECT_EQ(early.snapshot().estimatedUSD, 1.36) << "(32,000 in + 1,000 out) × 1.25";
+    ConversationUsageMeter long_("gpt-realtime");
+    long_.completed("r1", usage(30'500, 3'000));
+    long_.addInput(6.0);
+    long_.bound("draft", 900, 1000);
+    EXPECT_EQ(long_.snapshot().estimatedUSD, 2.83)
+        << "1.168 counted, 0.001 of transcription, 1.088 reserved at 32,000 in and 1,000 out, × 1.25";
+
+    // The count is an optional key of the stored usage: older files read as none pending.
+    EXPECT_EQ(waiting.toJson().value("pendingSummaries").toInt(), 1);
+    EXPECT_FALSE(counted.toJson().contains("pendingSummaries"));
+    EXPECT_EQ(ConversationUsage::fromJson(waiting.toJson()), waiting);
+    QJsonObject wrong = waiting.toJson();
+    wrong.insert("pendingSummaries", "un");
+    EXPECT_FALSE(ConversationUsage::fromJson(wrong).has_value());
 }

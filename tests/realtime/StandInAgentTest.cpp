@@ -5,9 +5,11 @@
 
 #include <QCoreApplication>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QSet>
 #include <QtEndian>
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -207,6 +209,136 @@ TEST(StandInAgent, IsAsStrictAsTheService)
     EXPECT_EQ(transcripts(log)[0], "Orlea: " + StandInScript::builtIn().prompts[0].text);
     EXPECT_EQ(agent.lastResponseInstructions(), RealtimeClient::kGreetingInstructions);
     Q_UNUSED(first);
+}
+
+// The after-call draft: an out-of-band text answer, from what the caller said, under the service's rules.
+TEST(StandInAgent, AnswersTheAfterCallDraftAsStrictlyAsTheService)
+{
+    RealtimeStandIn server;
+    StandInAgent agent(server, StandInScript::builtIn());
+    agent.setSpeed(0);
+    ASSERT_TRUE(server.listen());
+    RealtimeClient client(server.url());
+    CallbackLog log;
+    log.attach(client);
+    QList<QJsonObject> events;
+    client.onEvent = [&](const QString&, const QJsonObject& event) { events << event; };
+    auto last = [&](const char* type) {
+        for (qsizetype i = events.size() - 1; i >= 0; --i)
+            if (events[i]["type"] == type)
+                return events[i];
+        return QJsonObject();
+    };
+    auto count = [&](const char* type) {
+        return std::count_if(events.begin(), events.end(),
+                             [&](const QJsonObject& e) { return e["type"] == type; });
+    };
+    const QJsonObject draft{{"conversation", "none"},
+                            {"output_modalities", QJsonArray{"text"}},
+                            {"max_output_tokens", 1000},
+                            {"metadata", QJsonObject{{"orlea", "follow_up_draft"}}},
+                            {"instructions", "Rédige la fiche de suivi en JSON."}};
+
+    client.connect("sk-demo", "gpt-realtime", "marin",
+                   "Tu es Orlea, assistante vocale virtuelle pour SCI Lilas.");
+    ASSERT_TRUE(waitUntil([&] { return client.isReady(); }));
+    // Only the first caller line heard (and answered): the draft knows the leak, not who called.
+    speak(client, 8, 8);
+    ASSERT_TRUE(waitUntil([&] { return transcripts(log).size() == 3; }));
+
+    // Parameters the service refuses, each naming itself.
+    const std::pair<const char*, QJsonValue> refused[] = {
+        {"conversation", "sideways"},
+        {"output_modalities", QJsonArray{"text", "audio"}},
+        {"max_output_tokens", 0},
+        {"max_output_tokens", 1.5},
+        {"metadata", QJsonObject{{"orlea", 3}}},
+    };
+    for (const auto& [key, value] : refused) {
+        QJsonObject wrong = draft;
+        wrong.insert(QLatin1String(key), value);
+        const QString id = client.createResponse(wrong);
+        ASSERT_TRUE(waitUntil([&] { return !log.failures.isEmpty() && log.failures.last().eventID == id; }))
+            << key;
+        EXPECT_EQ(log.failures.last().code, "invalid_value") << key;
+        EXPECT_FALSE(log.failures.last().recoverable) << key;
+    }
+    EXPECT_EQ(agent.draftsStarted(), 0);
+
+    // Counted from here: the caller's turn had an answer of its own.
+    const auto created0 = count("response.created");
+    const auto done0 = count("response.done");
+    client.createResponse(draft);
+    ASSERT_TRUE(waitUntil([&] { return count("response.done") == done0 + 1; }));
+    const QJsonObject created = last("response.created")["response"].toObject();
+    EXPECT_EQ(created["metadata"].toObject(), draft["metadata"].toObject()) << "metadata echoed";
+    EXPECT_TRUE(created["conversation_id"].isNull()) << "out of band";
+    const QJsonObject done = last("response.done")["response"].toObject();
+    EXPECT_EQ(done["status"], "completed");
+    EXPECT_EQ(done["id"], created["id"]);
+    EXPECT_GT(done["usage"].toObject()["output_tokens"].toInt(), 0);
+    const QJsonObject textDone = last("response.output_text.done");
+    EXPECT_EQ(textDone["response_id"], created["id"]);
+    const QJsonObject written = QJsonDocument::fromJson(textDone["text"].toString().toUtf8()).object();
+    EXPECT_EQ(written["request"], "Fuite d’eau sous l’évier de la cuisine, à faire constater et réparer.");
+    EXPECT_EQ(written["urgency"], "urgent");
+    EXPECT_EQ(written["caller_name"], "") << "the caller's name was never heard";
+    EXPECT_EQ(done["output"].toArray()[0].toObject()["content"].toArray()[0].toObject()["text"],
+              textDone["text"]);
+    EXPECT_EQ(transcripts(log).size(), 3) << "a text answer says nothing to the caller";
+
+    // Cut at its bound, and said so.
+    QJsonObject tight = draft;
+    tight.insert("max_output_tokens", 10);
+    client.createResponse(tight);
+    ASSERT_TRUE(waitUntil([&] { return count("response.done") == done0 + 2; }));
+    EXPECT_EQ(last("response.done")["response"].toObject()["status"], "incomplete");
+    EXPECT_EQ(last("response.done")["response"].toObject()["status_details"].toObject()["reason"],
+              "max_output_tokens");
+    EXPECT_EQ(last("response.output_text.done")["text"].toString().size(), 40);
+
+    // One that never ends: nothing else may start, and only a cancellation naming it stops it.
+    agent.setDraftFault(StandInAgent::DraftFault::Silent);
+    client.createResponse(draft);
+    ASSERT_TRUE(waitUntil([&] { return count("response.created") == created0 + 3; }));
+    const QString silent = last("response.created")["response"].toObject()["id"].toString();
+    const int failures = int(log.failures.size());
+    client.createResponse(QJsonObject{});
+    client.sendEvent(QJsonObject{{"type", "response.cancel"}});
+    ASSERT_TRUE(waitUntil([&] { return log.failures.size() == failures + 2; }));
+    EXPECT_EQ(log.failures[failures].code, "conversation_already_has_active_response");
+    EXPECT_EQ(log.failures[failures + 1].code, "response_cancel_not_active") << "an id-less cancel means the "
+                                                                                "conversation's own answer";
+    EXPECT_EQ(client.activeResponses(), QStringList{silent});
+    client.cancelResponse(silent);
+    ASSERT_TRUE(waitUntil([&] { return count("response.done") == done0 + 3; }));
+    EXPECT_EQ(last("response.done")["response"].toObject()["status"], "cancelled");
+    EXPECT_EQ(last("response.done")["response"].toObject()["status_details"].toObject()["reason"],
+              "client_cancelled");
+    EXPECT_TRUE(client.activeResponses().isEmpty());
+
+    // The faults asked for: not JSON, a field far too long, nothing before ten seconds.
+    agent.setDraftFault(StandInAgent::DraftFault::Malformed);
+    client.createResponse(draft);
+    ASSERT_TRUE(waitUntil([&] { return count("response.done") == done0 + 4; }));
+    QJsonParseError error{};
+    QJsonDocument::fromJson(last("response.output_text.done")["text"].toString().toUtf8(), &error);
+    EXPECT_NE(error.error, QJsonParseError::NoError);
+    agent.setDraftFault(StandInAgent::DraftFault::Oversized);
+    client.createResponse(draft);
+    ASSERT_TRUE(waitUntil([&] { return count("response.done") == done0 + 5; }));
+    EXPECT_EQ(last("response.done")["response"].toObject()["status"], "completed");
+    EXPECT_GT(QJsonDocument::fromJson(last("response.output_text.done")["text"].toString().toUtf8())
+                  .object()["request"]
+                  .toString()
+                  .size(),
+              500);
+    agent.setDraftFault(StandInAgent::DraftFault::Late);
+    client.createResponse(draft);
+    ASSERT_TRUE(waitUntil([&] { return count("response.created") == created0 + 6; }));
+    settle();
+    EXPECT_EQ(count("response.done"), done0 + 5) << "a late draft keeps the caller's client waiting";
+    client.close();
 }
 
 TEST(StandInAgent, EndsASessionAtItsLimitAsTheServiceDoes)

@@ -97,6 +97,14 @@ TEST(DossierSearch, FindsWhatThePlainFilterFindsOnARandomFrenchHistory)
             record.dossier = mutate(*record.dossier, random);
         for (TranscriptLine& line : record.transcript)
             line.text = mutate(line.text, random);
+        // Some calls with the AI's draft, a few of them urgent.
+        if (random() % 3 == 0) {
+            FollowUpDraft draft;
+            draft.request = mutate(QStringLiteral("Fuite d’eau sous l’évier"), random);
+            draft.urgent = random() % 2 == 0;
+            draft.dossier = QStringLiteral("Lilas");
+            record.followUpDraft = draft;
+        }
     }
     HistoryFixture::write(records);
     ManualClock clock;
@@ -129,8 +137,8 @@ TEST(DossierSearch, FindsWhatThePlainFilterFindsOnARandomFrenchHistory)
                                             : Dossiers::searchText(record);
         queries << queryFrom(source, random);
     }
-    const QStringList folders =
-        QStringList{Dossiers::kAllFolders, Dossiers::kUnfiled} + Dossiers::folders(store.records());
+    const QStringList folders = Dossiers::folderFilterEntries(store.records());
+    ASSERT_TRUE(folders.contains(Dossiers::kUrgent));
     const QStringList states = Dossiers::statusFilterEntries();
 
     auto expectSame = [&](const Dossiers::Filter& filter, const Dossiers::SortOrder& order) {
@@ -157,6 +165,22 @@ TEST(DossierSearch, FindsWhatThePlainFilterFindsOnARandomFrenchHistory)
         const Dossiers::SortOrder order{Dossiers::SortColumn(random() % 6), random() % 2 == 0};
         expectSame(filter, order);
     }
+    // The urgent calls, in every state, with and without a query.
+    for (const QString& query : {QString(), QStringLiteral("e"), QStringLiteral("FUITE")}) {
+        for (const QString& state : states) {
+            Dossiers::Filter filter;
+            filter.search = query;
+            filter.folder = Dossiers::kUrgent;
+            filter.status = state;
+            const Dossiers::SortOrder order{Dossiers::SortColumn(random() % 6), random() % 2 == 0};
+            expectSame(filter, order);
+        }
+    }
+    Dossiers::Filter urgent;
+    urgent.folder = Dossiers::kUrgent;
+    const QList<qsizetype> urgentCalls = search.matches(urgent, Dossiers::SortOrder{});
+    EXPECT_GT(urgentCalls.size(), 0);
+    EXPECT_LT(urgentCalls.size(), store.records().size()) << "only the calls the AI found urgent";
     const qsizetype foldsOnce = search.foldCount();
     EXPECT_EQ(foldsOnce, store.records().size()) << "each record's text is folded once";
 

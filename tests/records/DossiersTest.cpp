@@ -45,7 +45,7 @@ TEST(Dossiers, FolderNamesAreDistinctAndOrderedLikeAFileBrowser)
         << "a character above U+FFFF sorts after every BMP character";
 
     EXPECT_EQ(folderFilterEntries({call("x", "B"), call("y", "A")}),
-              (QStringList{"Tous les dossiers", "Appels non classés", "A", "B"}));
+              (QStringList{"Tous les dossiers", "Appels non classés", "Urgents", "A", "B"}));
     EXPECT_EQ(statusFilterEntries(), (QStringList{"Tous les états", "À traiter", "En cours", "Terminé"}));
 }
 
@@ -142,4 +142,32 @@ TEST(Dossiers, CountsLineAndAssignmentRule)
         EXPECT_FALSE(canSaveAssignment("  Appels non classés \n", r)) << "reserved even with blanks around";
         EXPECT_FALSE(canSaveAssignment("\tTous les dossiers ", r));
     }
+}
+
+TEST(Dossiers, UrgentCallsHaveAFilterOfTheirOwnThatNoDossierMayBeNamedAfter)
+{
+    CallRecord leak = call("Claire", "Lilas", 1);
+    leak.followUpDraft = FollowUpDraft{};
+    leak.followUpDraft->urgent = true;
+    CallRecord handled = leak;
+    handled.id = QUuid::createUuid();
+    handled.caller = QStringLiteral("Paul");
+    handled.followUpStatus = FollowUp::kDone;
+    CallRecord calm = call("Marie", std::nullopt, 2);
+    calm.followUpDraft = FollowUpDraft{};
+    const QList<CallRecord> records{leak, handled, calm, call("Jean", "Urgents", 3)};
+
+    Filter urgent;
+    urgent.folder = kUrgent;
+    EXPECT_EQ(callers(matches(records, urgent, {})), (QStringList{"Claire", "Paul"}));
+    urgent.status = FollowUp::kToDo;
+    EXPECT_EQ(callers(matches(records, urgent, {})), QStringList{"Claire"}) << "urgent calls still to handle";
+
+    EXPECT_EQ(folderFilterEntries(records),
+              (QStringList{"Tous les dossiers", "Appels non classés", "Urgents", "Lilas"}))
+        << "a dossier named like the filter (from an older history) is not listed twice";
+    for (const char* name : {"Urgents", " Urgents\n", "Tous les dossiers", "Appels non classés"})
+        EXPECT_TRUE(isReservedName(QString::fromUtf8(name))) << name;
+    EXPECT_FALSE(isReservedName("urgents")) << "as case-sensitive as every dossier name";
+    EXPECT_FALSE(canSaveAssignment(" Urgents ", calm));
 }

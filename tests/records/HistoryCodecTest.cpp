@@ -142,6 +142,15 @@ TEST(HistoryCodec, InterruptedAnswersAndResponsivenessAreOptionalAdditions)
     const auto decoded = HistoryCodec::decode(HistoryCodec::encode({record}));
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ((*decoded)[0], record);
+
+    // A summary's provision still pending when the call was saved stays marked as such.
+    record.usage->pendingSummaries = 1;
+    EXPECT_TRUE(toText(HistoryCodec::encode({record}))
+                    .contains(QStringLiteral(
+                        R"("pendingResponses":1,"model":"gpt-realtime","pendingSummaries":1})")));
+    const auto provisioned = HistoryCodec::decode(HistoryCodec::encode({record}));
+    ASSERT_TRUE(provisioned.has_value());
+    EXPECT_EQ((*provisioned)[0], record);
 }
 
 TEST(HistoryCodec, EscapesEveryStringSafely)
@@ -269,7 +278,26 @@ TEST(HistoryCodec, TheFastReaderReadsWhatThePlainReaderReads)
     timed.id = QUuid::createUuid();
     timed.transcript[0].interrupted = true;
     timed.responseLatency = ResponseLatency{6, 900, 1400};
-    QList<CallRecord> records{fullRecord(), minimalRecord(), odd, big, timed};
+    CallRecord drafted = fullRecord();
+    drafted.id = QUuid::createUuid();
+    drafted.usage->pendingSummaries = 1;
+    drafted.followUpDraft = FollowUpDraft{QStringLiteral("Claire « Martin »"),
+                                          QString(),
+                                          QStringLiteral("12 rue des Lilas"),
+                                          QStringLiteral("Fuite d’eau\nsous l’évier."),
+                                          true,
+                                          QStringLiteral("Fuite en cours"),
+                                          QStringLiteral("SCI Lilas"),
+                                          std::nullopt};
+    CallRecord decided = drafted;
+    decided.id = QUuid::createUuid();
+    decided.usage->pendingSummaries = 0;
+    decided.followUpDraft->urgent = false;
+    decided.followUpDraft->decision = FollowUpDraft::Decision::Applied;
+    CallRecord ignored = decided;
+    ignored.id = QUuid::createUuid();
+    ignored.followUpDraft->decision = FollowUpDraft::Decision::Ignored;
+    QList<CallRecord> records{fullRecord(), minimalRecord(), odd, big, timed, drafted, decided, ignored};
     for (double date : {0.25, 818431503.25, 9007199254740993.0, -0.0}) {
         CallRecord dated = minimalRecord();
         dated.id = QUuid::createUuid();
@@ -291,7 +319,23 @@ TEST(HistoryCodec, TheFastReaderReadsWhatThePlainReaderReads)
         int kept; // records whose bytes are kept; -1 when the file is unreadable
     };
     const std::vector<Case> cases{
-        {"as written, every kind of value", HistoryCodec::encode(records), 8}, // -0 reads back as 0
+        {"as written, every kind of value", HistoryCodec::encode(records), 11}, // -0 reads back as 0
+        {"summary provision written 0",
+         changedSecond("\"note\":\"\"", "\"note\":\"\",\"usage\":{\"inputTokens\":1,\"outputTokens\":2,"
+                                        "\"pendingResponses\":0,\"model\":\"m\",\"pendingSummaries\":0}"),
+         1},
+        {"draft decision null",
+         changedSecond("\"note\":\"\"",
+                       "\"note\":\"\",\"followUpDraft\":{\"callerName\":\"\",\"callbackNumber\":\"\","
+                       "\"address\":\"\",\"request\":\"r\",\"urgency\":\"normal\","
+                       "\"urgencyReason\":\"\",\"dossier\":\"d\",\"decision\":null}"),
+         1},
+        {"draft of an unknown urgency",
+         changedSecond("\"note\":\"\"",
+                       "\"note\":\"\",\"followUpDraft\":{\"callerName\":\"\",\"callbackNumber\":\"\","
+                       "\"address\":\"\",\"request\":\"r\",\"urgency\":\"Urgent\","
+                       "\"urgencyReason\":\"\",\"dossier\":\"d\"}"),
+         -1},
         {"two plain records", withSecond(second), 2},
         {"blanks inside", changedSecond(",", " , "), 1},
         {"lower-case id", changedSecond(id.constData(), id.toLower().constData()), 1},

@@ -207,7 +207,8 @@ TEST_F(ConnectionsPageTest, ThePhoneCircuitPickersAreLockedWhileArmedOrBusy)
     settle();
     EXPECT_FALSE(input->isEnabled()) << "busy";
     EXPECT_FALSE(output->isEnabled()) << "busy";
-    EXPECT_FALSE(findButton(panel, "Enregistrer")->isEnabled()) << "the key buttons wait for the call to end";
+    EXPECT_FALSE(panel.findChild<QLineEdit*>("keyField")->isEnabled()) << "the key waits for the call to end";
+    EXPECT_FALSE(findButton(panel, "Enregistrer")->isEnabled());
     EXPECT_FALSE(findButton(panel, "Retirer la clé")->isEnabled());
     EXPECT_FALSE(findButton(panel, "Vérifier la connexion IA")->isEnabled());
     model->setBusy(false);

@@ -104,8 +104,8 @@ TEST_F(DossiersPageTest, FiltersAndSearchNarrowTheTable)
     fileThreeCalls();
     auto page = openPage();
     EXPECT_EQ(entries(page->folderFilter()),
-              (QStringList{Dossiers::kAllFolders, Dossiers::kUnfiled, QStringLiteral("lilas"),
-                           QStringLiteral("SCI Lilas")}))
+              (QStringList{Dossiers::kAllFolders, Dossiers::kUnfiled, Dossiers::kUrgent,
+                           QStringLiteral("lilas"), QStringLiteral("SCI Lilas")}))
         << "dossier names differing by case are two dossiers";
     EXPECT_EQ(entries(page->statusFilter()),
               (QStringList{Dossiers::kAllStates, QStringLiteral("À traiter"), QStringLiteral("En cours"),

@@ -34,6 +34,8 @@ bool RealtimeStandInThread::start(const Options& options)
             if (options.agent) {
                 auto* agent = new StandInAgent(*server, *script, m_anchor);
                 agent->setSpeed(options.speed);
+                agent->setDraftFault(options.draftFault);
+                m_agent = agent;
             } else {
                 server->setConfirmsSessions(true);
             }
@@ -55,9 +57,19 @@ void RealtimeStandInThread::stop()
         return;
     QObject* anchor = m_anchor;
     m_anchor = nullptr;
+    m_agent = nullptr;
     // The server's sockets must die on the thread that owns them.
     QMetaObject::invokeMethod(
         anchor, [anchor] { delete anchor; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
+}
+
+void RealtimeStandInThread::setDraftFault(StandInAgent::DraftFault fault)
+{
+    if (!m_anchor || !m_agent)
+        return;
+    StandInAgent* agent = m_agent;
+    QMetaObject::invokeMethod(
+        m_anchor, [agent, fault] { agent->setDraftFault(fault); }, Qt::BlockingQueuedConnection);
 }

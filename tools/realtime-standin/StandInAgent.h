@@ -14,10 +14,30 @@
 // with their positions in the audio it received), cancels an answer the caller speaks over, answers
 // each of the caller's turns after a short thought, accepts "conversation.item.truncate" only for an
 // assistant item it made and within the audio it sent, and reports rate limits after each response.
+//
+// An out-of-band text response (the after-call draft) is answered from the script's follow-up facts of
+// the caller lines it reported in this conversation, with the service's events and its rules: one
+// response at a time, checked parameters (conversation, output_modalities, max_output_tokens, metadata),
+// the output cut at max_output_tokens, metadata echoed, cancellation by response_id only. On demand it
+// answers badly instead (see DraftFault).
 class StandInAgent : public QObject {
     Q_OBJECT
 public:
     StandInAgent(RealtimeStandIn& server, StandInScript script, QObject* parent = nullptr);
+
+    // What it does with the after-call draft requests.
+    enum class DraftFault {
+        None,      // answers from the script
+        Silent,    // starts the response and never ends it
+        Malformed, // completes it with text that is not JSON
+        Oversized, // completes it with a draft whose request runs to 600 characters
+        Late,      // answers kLateDraftSeconds after the request, whatever the speed
+    };
+    void setDraftFault(DraftFault fault) { m_draftFault = fault; }
+    int draftsStarted() const { return m_drafts; }
+    // "none", "silent", "malformed", "oversized", "late".
+    static std::optional<DraftFault> draftFaultNamed(const QString& name);
+    static constexpr double kLateDraftSeconds = 10.0;
 
     // Audio deltas of an answer go out every 100 ms divided by `speed`, after a thought of
     // kThinkingSeconds divided by `speed`; 0 sends an answer at once.
@@ -43,7 +63,12 @@ private:
     void responseRequested(const QJsonObject& event);
     void startAnswer(const QString& instructions, const QJsonValue& metadata);
     void sendNextChunk();
-    void finishAnswer(bool cancelled);
+    void finishAnswer(bool cancelled, const QString& reason = QStringLiteral("turn_detected"));
+    bool acceptsResponse(const QJsonObject& response, const QJsonObject& event);
+    void startDraft(const QJsonObject& request);
+    void sendDraft();
+    void finishDraft(const QString& text, const QString& status, const QJsonValue& details);
+    QJsonObject draftResponse(const QString& status) const;
     void hear(const QByteArray& pcm);
     void truncateRequested(const QJsonObject& event);
     void refuse(const QString& code, const QString& message, const QString& param, const QJsonObject& event);
@@ -69,6 +94,14 @@ private:
     QString m_responseInstructions;
     // Assistant items of this conversation and the bytes of audio sent of each.
     QHash<QString, qsizetype> m_itemAudio;
+
+    DraftFault m_draftFault = DraftFault::None;
+    int m_drafts = 0;
+    bool m_drafting = false;
+    QString m_draftID;
+    QString m_draftItem;
+    QJsonObject m_draftRequest; // the request's response object
+    QList<int> m_heardLines;    // caller lines reported in this conversation
 
     qint64 m_heardBytes = 0;
     bool m_callerSpeaking = false;

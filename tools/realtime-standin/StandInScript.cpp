@@ -70,7 +70,35 @@ std::optional<StandInScript> StandInScript::load(const QString& folder)
         script.callerLines.append(line.trimmed());
     if (script.prompts.isEmpty() || script.callerLines.isEmpty())
         return std::nullopt;
+    if (const auto facts = readFile(dir.filePath(QStringLiteral("follow-up.txt")))) {
+        for (const QString& line : QString::fromUtf8(*facts).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            if (line.startsWith(QLatin1Char('#')))
+                continue;
+            const QStringList parts = line.split(QLatin1Char('\t'));
+            bool number = false;
+            const int callerLine = parts.value(0).toInt(&number) - 1;
+            if (parts.size() != 3 || !number || callerLine < 0 || callerLine >= script.callerLines.size())
+                return std::nullopt;
+            script.followUpFacts.append(Fact{callerLine, parts[1].trimmed(), parts[2].trimmed()});
+        }
+    }
     return script;
+}
+
+QJsonObject StandInScript::followUpDraft(const QList<int>& heardCallerLines) const
+{
+    QJsonObject draft{{"caller_name", ""},
+                      {"callback_number", ""},
+                      {"address", ""},
+                      {"request", "Appel sans demande précise, à rappeler si besoin."},
+                      {"urgency", "normal"},
+                      {"urgency_reason", "Rien d’urgent n’a été signalé"},
+                      {"dossier", "Appels divers"}};
+    for (const Fact& fact : followUpFacts) {
+        if (heardCallerLines.contains(fact.callerLine))
+            draft.insert(fact.field, fact.value);
+    }
+    return draft;
 }
 
 StandInScript StandInScript::builtIn()

@@ -25,7 +25,10 @@ int main(int argc, char** argv)
         "session-limit", "End each session after this many seconds, as the service does.", "seconds");
     const QCommandLineOption refuse("refuse", "Refuse every handshake with this HTTP status (401, 403, 429).",
                                     "status");
-    parser.addOptions({port, speed, prompts, certificate, key, neverConfirm, sessionLimit, refuse});
+    const QCommandLineOption draftFault(
+        "draft-fault", "Answer the after-call draft badly: silent, malformed, oversized or late.", "fault");
+    parser.addOptions(
+        {port, speed, prompts, certificate, key, neverConfirm, sessionLimit, refuse, draftFault});
     parser.process(app);
 
     std::optional<StandInScript> script =
@@ -41,6 +44,14 @@ int main(int argc, char** argv)
     RealtimeStandIn server;
     StandInAgent agent(server, *script);
     agent.setSpeed(parser.value(speed).toDouble());
+    if (parser.isSet(draftFault)) {
+        const auto fault = StandInAgent::draftFaultNamed(parser.value(draftFault));
+        if (!fault) {
+            std::fprintf(stderr, "unknown draft fault %s\n", qPrintable(parser.value(draftFault)));
+            return 2;
+        }
+        agent.setDraftFault(*fault);
+    }
     server.setConfirmsSessions(!parser.isSet(neverConfirm));
     if (parser.isSet(sessionLimit))
         server.setSessionLimit(int(parser.value(sessionLimit).toDouble() * 1000));

@@ -84,7 +84,8 @@ int runMacDesktop(int argc, char** argv)
                             clipboard,
                             savePanel,
                             revealer,
-                            bundledDriverPackage()};
+                            bundledDriverPackage(),
+                            &services.notifications()};
     AppModel model(platform);
 
     MainWindow window(model, nullptr);

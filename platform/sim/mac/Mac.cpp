@@ -94,6 +94,7 @@ Mac::Mac(const QString& stateFolder, MacClock clockMode) : m_stateFolder(stateFo
     m_computerSound = std::make_unique<ComputerSound>(*m_server, *m_callAudio,
                                                       m_stateFolder + QStringLiteral("/ComputerSound.json"));
     connect(m_computerSound.get(), &ComputerSound::changed, this, &Mac::changed);
+    m_notifications = std::make_unique<NotificationCenter>(*m_scheduler);
     // A new Mac has not trusted our application yet.
     m_desktop->setTrusted(false);
     loadPrivacy();
@@ -114,6 +115,7 @@ Mac::~Mac()
     // The Phone app's audio closes while the server still runs its devices; nobody hears of it.
     m_callAudio->onChanged = nullptr;
     m_callAudio.reset();
+    m_notifications->onEvent = nullptr;
 }
 
 QString Mac::defaultStateFolder()
@@ -147,6 +149,7 @@ void Mac::wire()
                   ? QStringLiteral("Demande d’accès au micro affichée")
                   : QStringLiteral("Micro : ") + statusName(m_microphone->authorizationStatus()));
     };
+    m_notifications->onEvent = [this](const QString& what) { event(what); };
     m_desktop->onTrustPrompt = [this] {
         event(QStringLiteral("Demande d’accès Accessibilité affichée"));
         if (m_promptAnswer != UserAnswer::Grant)
@@ -233,6 +236,7 @@ void Mac::setMacMicrophoneSound(std::shared_ptr<InputSource> sound)
 void Mac::setUserAnswer(UserAnswer answer)
 {
     m_microphone->setDialogAnswer(answer);
+    m_notifications->setPromptAnswer(answer);
     m_promptAnswer = answer;
     m_pageAnswer = answer;
 }

@@ -10,6 +10,7 @@
 #include "platform/sim/desktop/PhoneApp.h"
 #include "platform/sim/mac/ComputerSound.h"
 #include "platform/sim/mac/MicrophoneAccess.h"
+#include "platform/sim/mac/NotificationCenter.h"
 #include "platform/sim/mac/PhoneCallAudio.h"
 
 #include <QObject>
@@ -63,6 +64,7 @@ public:
     ax::Accessibility& accessibility() { return *m_desktop; }
     workspace::Workspace& workspace() { return *m_desktop; }
     permissions::MicrophoneAuthorization& microphone() { return *m_microphone; }
+    notifications::UserNotificationCenter& notifications() { return *m_notifications; }
     Clock& clock() { return *m_clock; }
     Scheduler& scheduler() { return *m_scheduler; }
 
@@ -74,6 +76,7 @@ public:
     MicrophoneAccess& microphoneAccess() { return *m_microphone; }
     // The computer's microphone and speakers behind the built-in ones (not connected until asked).
     ComputerSound& computerSound() { return *m_computerSound; }
+    NotificationCenter& notificationCenter() { return *m_notifications; }
 
     // --- time
     MacClock clockMode() const { return m_clockMode; }
@@ -104,8 +107,9 @@ public:
     void setMacMicrophoneSound(std::shared_ptr<InputSource> sound);
 
     // --- permissions
-    // The one answer of the simulated user to the microphone dialog, the Accessibility prompt and the
-    // privacy pages (the demo's user grants everything the application asks for).
+    // The one answer of the simulated user to the microphone dialog, the Accessibility prompt, the
+    // privacy pages and the notifications prompt (the demo's user grants everything the application
+    // asks for).
     void setUserAnswer(UserAnswer answer);
     // The answer the simulated user gives to the microphone access dialog.
     void setMicrophoneDialogAnswer(UserAnswer answer);
@@ -180,6 +184,7 @@ private:
     std::unique_ptr<PhoneCallAudio> m_callAudio;
     std::unique_ptr<MicrophoneAccess> m_microphone;
     std::unique_ptr<ComputerSound> m_computerSound;
+    std::unique_ptr<NotificationCenter> m_notifications;
 
     UserAnswer m_promptAnswer = UserAnswer::Ask;
     UserAnswer m_pageAnswer = UserAnswer::Ask;

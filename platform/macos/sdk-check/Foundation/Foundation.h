@@ -23,6 +23,7 @@ typedef unsigned long NSUInteger;
 
 __attribute__((objc_root_class))
 @interface NSObject<NSObject>
++ (instancetype)new;
 @end
 
 // Foundation/NSEnumerator.h
@@ -44,6 +45,7 @@ typedef unsigned short unichar;
 
 @interface NSString : NSObject
 + (instancetype)stringWithCharacters:(const unichar*)characters length:(NSUInteger)length;
+- (BOOL)isEqualToString:(NSString*)aString;
 @end
 
 // Foundation/NSArray.h
