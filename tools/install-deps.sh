@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ make cmake ninja-build pkg-config ccache
+  libpulse-dev
   qt6-base-dev qt6-websockets-dev qt6-multimedia-dev qt6-svg-dev qt6-qpa-plugins
   libsndfile1-dev libsoxr-dev libspeexdsp-dev
   libgtest-dev libgmock-dev libbenchmark-dev

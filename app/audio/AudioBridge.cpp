@@ -2,6 +2,7 @@
 
 #include "app/audio/AudioDevices.h"
 #include "app/audio/CallAudioRecorder.h"
+#include "app/audio/ClockSkewGuard.h"
 #include "app/audio/InputAudioConversion.h"
 #include "app/common/AppError.h"
 
@@ -10,6 +11,9 @@
 #include <cstring>
 
 namespace {
+
+// A capture block is about 43 ms and the lead 100 ms: two to three blocks wait in a steady queue.
+const ClockSkewGuard kSkewGuard(2, 4);
 
 QString deviceName(const QList<SoundDevice>& devices, AudioObjectID id)
 {
@@ -202,7 +206,13 @@ void AudioBridge::captureBlock(const PcmBlock& block)
     if (m_tapRecorder)
         m_tapRecorder->append(wire, 0);
     if (AudioBridge* monitor = m_monitorForTap.load(std::memory_order_acquire)) {
-        if (auto play = playbackBuffer(wire))
+        // The call and the operator's speakers run on two clocks: the guard keeps the queue between them.
+        const auto action =
+            kSkewGuard.decide(monitor->m_player->queuedBlocks(), peak <= ClockSkewGuard::kQuietPeak);
+        auto play = action == ClockSkewGuard::Action::Drop ? nullptr : playbackBuffer(wire);
+        if (play && action == ClockSkewGuard::Action::PlayTwice)
+            schedule(*monitor->m_player, monitor->m_health, play);
+        if (play)
             schedule(*monitor->m_player, monitor->m_health, std::move(play));
     }
     if (onPCM)
@@ -337,9 +347,18 @@ void AudioBridge::startIntervention(AudioObjectID microphoneID, AudioObjectID li
     auto monitor = std::make_unique<AudioBridge>(m_hardware);
     AudioPlayerNode* operatorPlayer = m_operatorPlayer.get();
     // The operator's voice goes to the phone; this bridge outlives its monitor.
+    // The operator's microphone and the call run on two clocks: the guard keeps the queue between them.
     monitor->onPCM = [operatorPlayer](const QByteArray& pcm) {
-        if (auto block = playbackBuffer(pcm))
+        const auto action = kSkewGuard.decide(
+            operatorPlayer->queuedBlocks(),
+            ClockSkewGuard::isQuiet(reinterpret_cast<const short*>(pcm.constData()), int(pcm.size() / 2)));
+        if (action == ClockSkewGuard::Action::Drop)
+            return;
+        if (auto block = playbackBuffer(pcm)) {
+            if (action == ClockSkewGuard::Action::PlayTwice)
+                operatorPlayer->scheduleBuffer(block);
             operatorPlayer->scheduleBuffer(std::move(block));
+        }
     };
     try {
         monitor->start(microphoneID, listeningID, true);

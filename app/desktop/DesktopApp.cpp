@@ -165,6 +165,17 @@ int runDesktop(int argc, char** argv, const DesktopOptions& options)
     environment.mac().notificationCenter().setHost(&desktopNotifications);
 #endif
 
+    // With a sound server, a new Mac's microphone and speakers are the computer's defaults and the call
+    // is heard on its default output; without one the Simulateur says so and keeps the simulated sounds.
+    sim::ComputerSound& sound = environment.mac().computerSound();
+    if (sound.connect()) {
+        if (!sound.hasSavedChoices()) {
+            sound.setBacking(hostsound::Direction::Input, sound.defaultDevice(hostsound::Direction::Input));
+            sound.setBacking(hostsound::Direction::Output, sound.defaultDevice(hostsound::Direction::Output));
+        }
+        sound.setCaller({}, sound.defaultDevice(hostsound::Direction::Output));
+    }
+
     MainWindow window(environment.model(), nullptr);
     sim::SimulatorWindow simulator(environment.mac(), nullptr);
     QuitGuard guard(environment.model());
@@ -207,7 +218,21 @@ int runHeadlessDemo(int argc, char** argv, const DesktopOptions& options)
     QuitGuard guard(environment.model());
     guard.watchSignals();
     guard.watchApplicationQuit();
+    if (options.hostSound) {
+        // The caller's voice and ear on the computer's defaults; nothing else of the demo changes.
+        sim::ComputerSound& sound = environment.mac().computerSound();
+        if (!sound.connect() ||
+            !sound.setCaller(sound.defaultDevice(hostsound::Direction::Input),
+                             sound.defaultDevice(hostsound::Direction::Output)) ||
+            sound.callerInput().isEmpty() || sound.callerOutput().isEmpty()) {
+            printError(
+                QStringLiteral("--host-sound : aucun serveur de son (PulseAudio ou PipeWire) ne répond "
+                               "avec un micro et une sortie par défaut sur cet ordinateur."));
+            return 1;
+        }
+    }
     HeadlessDemo demo(environment, guard);
+    demo.setHostSound(options.hostSound);
     QString reason;
     QObject::connect(&guard, &QuitGuard::quitRequested, [&reason](const QString& why) { reason = why; });
     guard.onFinished = [&](int exitCode) {

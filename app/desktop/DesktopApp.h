@@ -8,6 +8,9 @@
 struct DesktopOptions {
     // `--history-fixture N`: start on a fresh data folder already holding N generated calls.
     std::optional<int> historyFixture;
+    // `--host-sound` (headless demo): the caller speaks into the computer's default input and what the
+    // caller hears plays on its default output, through the desktop's sound server.
+    bool hostSound = false;
 };
 
 // The ways `orlea` runs; each returns the process exit code.

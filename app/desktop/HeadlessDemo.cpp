@@ -69,7 +69,14 @@ void HeadlessDemo::start()
     say((m_environment.standIn() ? QStringLiteral("IA de démonstration : ") : QStringLiteral("IA : ")) +
         m_environment.aiURL().toString());
     m_caller = DemoCaller::make(mac.stateFolder() + QStringLiteral("/Voix"));
-    if (!m_caller->fallbackReason().isEmpty())
+    if (m_hostSound) {
+        const sim::ComputerSound& sound = mac.computerSound();
+        say(QStringLiteral("Son de l’ordinateur : vous êtes l’appelant, au micro « ") +
+            sound.describe(sound.callerInput()) + QStringLiteral(" », et vous l’entendez sur « ") +
+            sound.describe(sound.callerOutput()) + QStringLiteral(" »."));
+        if (sound.cancelsCallerEcho() || !sound.notice().isEmpty())
+            say(sound.notice());
+    } else if (!m_caller->fallbackReason().isEmpty())
         say(QStringLiteral("Voix de synthèse indisponible (") + m_caller->fallbackReason() +
             QStringLiteral(") : l’appelant parle par des bips."));
 
@@ -154,7 +161,10 @@ void HeadlessDemo::step()
             m_stage = Stage::Ringing;
             sayTimed(QStringLiteral("Un appelant francophone appelle le ") + kCallerText +
                      QStringLiteral("."));
-            m_environment.mac().ring(kCallerText, m_caller);
+            if (m_hostSound)
+                m_environment.mac().ring(kCallerText, m_environment.mac().computerSound().callerVoice());
+            else
+                m_environment.mac().ring(kCallerText, m_caller);
         } else if (!model.checkingAI()) {
             fail(model.error().value_or(model.aiStatus()));
         }
@@ -216,8 +226,12 @@ void HeadlessDemo::talk()
         for (const TranscriptLine& line : model.current()->transcript)
             callerTurns += line.speaker == QLatin1String("Interlocuteur");
         const QList<TranscriptLine>& lines = model.current()->transcript;
-        if (callerTurns >= m_caller->turns() && !lines.isEmpty() &&
-            lines.last().speaker == QLatin1String("Orlea"))
+        const bool aiLast = !lines.isEmpty() && lines.last().speaker == QLatin1String("Orlea");
+        // The person says what they like; the call ends when the AI takes its leave.
+        const QString said = aiLast ? lines.last().text : QString();
+        const bool farewell = said.contains(QStringLiteral("au revoir"), Qt::CaseInsensitive) ||
+                              said.contains(QStringLiteral("bonne journée"), Qt::CaseInsensitive);
+        if (m_hostSound ? farewell : callerTurns >= m_caller->turns() && aiLast)
             m_answeredAt = now;
     }
     const bool answered = m_answeredAt && now - *m_answeredAt >= kHangUpGraceSeconds;
@@ -283,7 +297,7 @@ void HeadlessDemo::printLatencies()
             break;
         }
     }
-    const auto spoke = m_caller->firstSound();
+    const auto spoke = m_hostSound ? std::nullopt : m_caller->firstSound();
     const auto received =
         m_environment.standIn() ? m_environment.standIn()->firstSoundReceived() : std::nullopt;
     if (spoke && received)

@@ -24,6 +24,9 @@ public:
     HeadlessDemo(DemoEnvironment& environment, QuitGuard& guard, QObject* parent = nullptr);
     ~HeadlessDemo() override;
 
+    // The caller is the person at the computer (its sound server connected, the caller set): their
+    // voice, heard on the computer; the call ends after kLongestCallSeconds or the AI's goodbye.
+    void setHostSound(bool hostSound) { m_hostSound = hostSound; }
     void start();
     // The guard has ended and saved what was running; reports it. Returns the exit code.
     int interrupted(const QString& reason);
@@ -62,6 +65,7 @@ private:
     QTimer m_poll;
     QTimer m_watchdog;
     bool m_keySaved = false;
+    bool m_hostSound = false;
 
     QString m_shownStatus;
     QString m_shownDetail;

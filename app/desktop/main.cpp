@@ -13,6 +13,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--demo") == 0) {
             demo = true;
+        } else if (std::strcmp(argv[i], "--host-sound") == 0) {
+            options.hostSound = true;
         } else if (std::strcmp(argv[i], "--simulated-mac") == 0) {
             simulatedMac = true;
         } else if (std::strcmp(argv[i], "--screenshots") == 0 && i + 1 < argc) {

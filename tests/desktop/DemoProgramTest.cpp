@@ -293,3 +293,20 @@ TEST_F(UnreachableAIDemoTest, AFailedSetupEndsWithTheFrenchMessageAndANonZeroCod
     EXPECT_FALSE(output.contains("Démonstration terminée.")) << diagnostics();
     EXPECT_TRUE(history().isEmpty()) << "no call was made";
 }
+
+TEST(DemoProgramHostSound, WithoutASoundServerItSaysSoInFrenchAndExitsWithOne)
+{
+    QTemporaryDir home;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("ORLEA_DATA_HOME", home.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("PULSE_SERVER", "unix:" + home.path() + "/no-server");
+    process.setProcessEnvironment(environment);
+    process.start(buildDir() + "/bin/orlea", {"--demo", "--call-once", "--host-sound"});
+    ASSERT_TRUE(process.waitForFinished(30000));
+    EXPECT_EQ(process.exitCode(), 1);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    EXPECT_TRUE(errors.contains("aucun serveur de son (PulseAudio ou PipeWire) ne répond"))
+        << errors.toStdString();
+}

@@ -6,6 +6,7 @@
 #include "platform/sim/window/CallerPhrases.h"
 #include "platform/sim/window/VoiceChooser.h"
 #include "tests/sim_mac/MacTestSupport.h"
+#include "tests/support/PrivateSoundServer.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -306,6 +307,57 @@ TEST(SimulatorWindowRealTime, FollowsACallOnTheRealTimeMac)
     QTest::mouseClick(window.findChild<QPushButton*>("hangUpButton"), Qt::LeftButton);
     EXPECT_EQ(mac.phone().state(), CallState::Ended);
     EXPECT_FALSE(mac.callAudio().isOpen());
+}
+
+// The computer's devices are offered behind the Mac's own; without a sound server one line says so and the
+// simulated choices stay.
+TEST_F(SimulatorWindowTest, TheComputersDevicesAreOfferedBehindTheMacsOwn)
+{
+    auto* microphones = part<QComboBox>("macMicrophoneDevice");
+    auto* speakers = part<QComboBox>("macSpeakersDevice");
+    auto* state = part<QLabel>("computerSoundState");
+    ASSERT_TRUE(microphones && speakers && state);
+    ASSERT_FALSE(mac->computerSound().connect("unix:/nonexistent/orlea/native"));
+    settle();
+    EXPECT_EQ(state->text(), "Aucun serveur de son sur cet ordinateur : le Mac garde ses sons simulés.");
+    EXPECT_EQ(microphones->count(), 1);
+    EXPECT_TRUE(part<QWidget>("macMicrophoneSound")->isEnabled()) << "the simulated sounds stay";
+
+    PrivateSoundServer server;
+    REQUIRE_SOUND_SERVER(server);
+    sim::Mac connected(home.path() + "/Mac2");
+    sim::SimulatorWindow window(connected);
+    ASSERT_TRUE(connected.computerSound().connect(server.serverString()));
+    QCoreApplication::processEvents();
+    auto* speakerChoice = window.findChild<QComboBox*>("macSpeakersDevice");
+    auto* microphoneChoice = window.findChild<QComboBox*>("macMicrophoneDevice");
+    EXPECT_EQ(microphoneChoice->itemText(1), "Micro (par défaut)");
+    EXPECT_EQ(speakerChoice->itemText(0), "Haut-parleurs simulés");
+    const int headphones = speakerChoice->findData("speakers");
+    ASSERT_GT(headphones, 0);
+    speakerChoice->setCurrentIndex(headphones);
+    emit speakerChoice->activated(headphones);
+    EXPECT_EQ(connected.computerSound().backing(hostsound::Direction::Output), "speakers");
+    microphoneChoice->setCurrentIndex(1);
+    emit microphoneChoice->activated(1);
+    EXPECT_FALSE(window.macMicrophoneSound()->isEnabled()) << "the person's microphone replaces the sound";
+
+    // The person becomes the caller: the Mac's microphone gives the physical one up, and says so.
+    auto* voices = window.callerVoice()->combo();
+    const int person = voices->findText(sim::VoiceChooser::personLabel());
+    ASSERT_GE(person, 0) << "the person is offered as the caller once a server answers";
+    auto* ear = window.findChild<QComboBox*>("callerEar");
+    ear->setCurrentIndex(ear->findData("speakers"));
+    emit ear->activated(ear->currentIndex());
+    voices->setCurrentIndex(person);
+    EXPECT_EQ(connected.computerSound().callerInput(), "microphone");
+    EXPECT_EQ(connected.computerSound().callerOutput(), "speakers");
+    EXPECT_EQ(microphoneChoice->currentIndex(), 0);
+    EXPECT_TRUE(window.findChild<QLabel*>("computerSoundNotice")->text().contains("l’appelant"));
+    QCoreApplication::processEvents();
+    const QString folder = qEnvironmentVariable("ORLEA_BUILD_DIR", ORLEA_TEST_BUILD_DIR) + "/sim_window";
+    QDir().mkpath(folder);
+    window.grab().save(folder + "/simulateur-ordinateur.png");
 }
 
 // Renders the window empty and busy to build/sim_window/*.png for a look.

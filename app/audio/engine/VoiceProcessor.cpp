@@ -10,6 +10,9 @@
 namespace {
 constexpr double kEchoTailSeconds = 0.2; // a room and a laptop's speaker-to-microphone path
 constexpr size_t kRingSeconds = 1;
+constexpr int kBacklogWindowFrames = 100;      // a second of 10 ms frames
+constexpr double kReferenceGainPerMs = 0.0003; // 300 ppm for each millisecond off
+constexpr double kMaxReferenceCorrection = 0.002;
 } // namespace
 
 VoiceProcessor::VoiceProcessor(double sampleRateHz, bool automaticGainControl)
@@ -17,7 +20,7 @@ VoiceProcessor::VoiceProcessor(double sampleRateHz, bool automaticGainControl)
       m_reference(1, size_t(sampleRateHz) * kRingSeconds),
       m_processed(1, size_t(sampleRateHz) * kRingSeconds), m_pending(size_t(m_frameSize)),
       m_mic(size_t(m_frameSize)), m_ref(size_t(m_frameSize)), m_out(size_t(m_frameSize)),
-      m_scratch(size_t(m_frameSize))
+      m_scratch(size_t(m_frameSize)), m_refIn(size_t(m_frameSize))
 {
     const int rate = int(sampleRateHz);
     m_echo = speex_echo_state_init(m_frameSize, int(kEchoTailSeconds * sampleRateHz));
@@ -45,11 +48,46 @@ void VoiceProcessor::playback(const float* samples, int frames)
     m_reference.write(&samples, 1, size_t(frames));
 }
 
+// The speakers may run on another clock than the microphone (two sound cards): the reference would then
+// pile up or thin out against the microphone and the echo slide out of the filter's reach over a long
+// call. The reference is read through linear interpolation at a ratio that holds the least it held over
+// each second where the first second found it (a proportional step, at most ±2000 ppm): the echo path the
+// filter sees stays put. Real-time: no allocation.
+void VoiceProcessor::readReference()
+{
+    const size_t backlog = m_reference.availableFrames() + (m_refCount - m_refRead);
+    m_backlogLeast = std::min(m_backlogLeast, backlog);
+    if (++m_backlogFrames == kBacklogWindowFrames) {
+        if (m_backlogFloor < 0) {
+            m_backlogFloor = double(m_backlogLeast);
+        } else {
+            const double errorMs = (double(m_backlogLeast) - m_backlogFloor) * 1000.0 / m_sampleRateHz;
+            m_refStep = 1.0 + std::clamp(kReferenceGainPerMs * errorMs, -kMaxReferenceCorrection,
+                                         kMaxReferenceCorrection);
+        }
+        m_backlogFrames = 0;
+        m_backlogLeast = SIZE_MAX;
+    }
+    for (int i = 0; i < m_frameSize; ++i) {
+        while (m_refPhase >= 1.0) {
+            if (m_refRead == m_refCount) {
+                float* into = m_refIn.data();
+                m_refCount = m_reference.read(&into, m_refIn.size());
+                m_refRead = 0;
+            }
+            // Nothing played yet: silence, without consuming what is not there.
+            m_refPrevious = m_refCurrent;
+            m_refCurrent = m_refRead < m_refCount ? m_refIn[m_refRead++] : 0.0f;
+            m_refPhase -= 1.0;
+        }
+        m_scratch[size_t(i)] = m_refPrevious + (m_refCurrent - m_refPrevious) * float(m_refPhase);
+        m_refPhase += m_refStep;
+    }
+}
+
 void VoiceProcessor::processFrame()
 {
-    float* ref = m_scratch.data();
-    const size_t got = m_reference.read(&ref, size_t(m_frameSize));
-    std::fill(m_scratch.begin() + std::ptrdiff_t(got), m_scratch.end(), 0.0f);
+    readReference();
     for (int i = 0; i < m_frameSize; ++i) {
         m_mic[size_t(i)] = Pcm::floatToInt16(m_pending[size_t(i)]);
         m_ref[size_t(i)] = Pcm::floatToInt16(m_scratch[size_t(i)]);

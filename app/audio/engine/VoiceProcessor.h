@@ -2,6 +2,7 @@
 
 #include "app/audio/engine/LockFree.h"
 
+#include <cstdint>
 #include <vector>
 
 struct SpeexEchoState_;
@@ -24,9 +25,12 @@ public:
     void playback(const float* samples, int frames);
     // Real-time (input IO thread): processes the mono microphone signal in place.
     void capture(float* samples, int frames);
+    // What was played and not yet matched with the microphone, in frames. Any thread.
+    size_t referenceBacklogFrames() const { return m_reference.availableFrames(); }
 
 private:
     void processFrame();
+    void readReference();
 
     double m_sampleRateHz;
     int m_frameSize;
@@ -38,4 +42,15 @@ private:
     int m_pendingCount = 0;
     std::vector<short> m_mic, m_ref, m_out;
     std::vector<float> m_scratch;
+    // Keeping the reference where it started against the microphone (see readReference).
+    std::vector<float> m_refIn;
+    size_t m_refRead = 0;
+    size_t m_refCount = 0;
+    float m_refPrevious = 0;
+    float m_refCurrent = 0;
+    double m_refPhase = 1.0;
+    double m_refStep = 1.0;
+    size_t m_backlogLeast = SIZE_MAX;
+    int m_backlogFrames = 0;
+    double m_backlogFloor = -1;
 };

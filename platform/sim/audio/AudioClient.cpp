@@ -57,6 +57,12 @@ void AudioClient::setOutputSource(std::shared_ptr<InputSource> source)
     m_outputSource = std::move(source);
 }
 
+void AudioClient::setInputTap(std::shared_ptr<InputTap> tap)
+{
+    std::lock_guard lock(m_mutex);
+    m_tap = std::move(tap);
+}
+
 void AudioClient::setRecordingLimit(size_t samples)
 {
     std::lock_guard lock(m_mutex);
@@ -104,6 +110,10 @@ OSStatus AudioClient::ioProc(AudioObjectID, const AudioTimeStamp*, const AudioBu
     self.m_outputSampleTime = outputTime ? outputTime->mSampleTime : -1;
     if (input != nullptr && input->mNumberBuffers > 0 && input->mBuffers[0].mData != nullptr) {
         const auto* samples = static_cast<const float*>(input->mBuffers[0].mData);
+        if (self.m_tap) {
+            const unsigned channels = std::max<UInt32>(input->mBuffers[0].mNumberChannels, 1);
+            self.m_tap->heard(samples, input->mBuffers[0].mDataByteSize / sizeof(float) / channels, channels);
+        }
         self.m_recorded.insert(self.m_recorded.end(), samples,
                                samples + input->mBuffers[0].mDataByteSize / sizeof(float));
         // Trimmed once half a limit over, so that a long recording is not shifted on every cycle.

@@ -16,6 +16,13 @@ namespace sim {
 
 class AudioClient {
 public:
+    // Hears what the device's input delivers, in the IO cycle (the server's IO thread), interleaved.
+    class InputTap {
+    public:
+        virtual ~InputTap() = default;
+        virtual void heard(const float* interleaved, size_t frames, unsigned channels) = 0;
+    };
+
     AudioClient(hal::AudioHardware& hardware, AudioObjectID device);
     ~AudioClient();
     AudioClient(const AudioClient&) = delete;
@@ -37,6 +44,8 @@ public:
     // Keeps at most the last `samples` recorded samples (0 keeps nothing), so that a client that only
     // plays, or one left running for hours, does not pile up what its device hears.
     void setRecordingLimit(size_t samples);
+    // Also hands each cycle's input to `tap` (null: none).
+    void setInputTap(std::shared_ptr<InputTap> tap);
     // Everything the device's input delivered since the last call, interleaved.
     std::vector<float> takeRecorded();
     // Sample times of the last cycle, for latency checks.
@@ -58,6 +67,7 @@ private:
     std::deque<float> m_queue;
     std::vector<float> m_recorded;
     std::shared_ptr<InputSource> m_outputSource;
+    std::shared_ptr<InputTap> m_tap;
     size_t m_recordingLimit = std::numeric_limits<size_t>::max();
     Float64 m_inputSampleTime = -1;
     Float64 m_outputSampleTime = -1;

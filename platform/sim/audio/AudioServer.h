@@ -13,6 +13,7 @@
 
 #include "platform/hal/AudioHardware.h"
 #include "platform/hal/HalString.h"
+#include "platform/sim/audio/HostEndpoint.h"
 #include "platform/sim/audio/InputSource.h"
 
 #include <atomic>
@@ -98,6 +99,12 @@ public:
     bool isRunning(AudioObjectID device) const;
     // Built-in input devices hear this source (silence by default).
     void setInputSource(AudioObjectID device, std::shared_ptr<InputSource> source);
+    // Backs a built-in device with a device of the computer (null: back to the simulated hardware). The
+    // device takes the endpoint's rate and channels and runs on its clock; running IO stops first, as a
+    // format change stops it on a Mac. An endpoint that dies makes the device report itself not alive and
+    // stops its IO until it is backed again.
+    bool setHostEndpoint(AudioObjectID device, std::shared_ptr<HostEndpoint> endpoint);
+    bool isAlive(AudioObjectID device) const;
     // What built-in output devices played, interleaved: at least the last kCaptureLimitSeconds.
     std::vector<float> capturedOutput(AudioObjectID device) const;
     void clearCapturedOutput(AudioObjectID device);
@@ -151,6 +158,8 @@ private:
     void runCycle(Device& device);
     void fillTimeStamp(const Device& device, Float64 sampleTime, AudioTimeStamp& stamp) const;
     void runDueCycles();
+    void runHostCycles(Device& device);
+    Float64 ticksPerFrame(const Device& device) const;
     void realTimeLoop();
     void queueNotifications(std::vector<Notification> batch);
     void notificationLoop();

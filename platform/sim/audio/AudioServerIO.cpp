@@ -108,6 +108,11 @@ bool AudioServer::isRunning(AudioObjectID id) const
 
 OSStatus AudioServer::startDevice(Device& device)
 {
+    if (!device.alive)
+        return kAudioHardwareBadDeviceError;
+    // What a computer's microphone heard before the IO started is not this IO's input.
+    if (device.host && device.inputChannels > 0)
+        device.host->read(nullptr, device.host->queuedFrames());
     // Buffers are sized once here so that cycles never allocate.
     device.inputBuffer.assign(size_t(kBufferFrames) * std::max<UInt32>(device.inputChannels, 1), 0.0f);
     device.mixBuffer.assign(size_t(kBufferFrames) * std::max<UInt32>(device.outputChannels, 1), 0.0f);
@@ -115,7 +120,8 @@ OSStatus AudioServer::startDevice(Device& device)
     device.pendingFrames = 0;
     device.cycleCounter = 0;
     if (device.plugIn == nullptr) {
-        device.captured.reserve(size_t(kSampleRateHz) * 10 * device.outputChannels);
+        if (!device.host)
+            device.captured.reserve(size_t(device.sampleRateHz) * 10 * device.outputChannels);
         device.zeroSampleTime = 0;
         device.zeroHostTime = hostClockNow();
         device.sampleTime = 0;
@@ -149,7 +155,7 @@ void AudioServer::fillTimeStamp(const Device& device, Float64 sampleTime, AudioT
 {
     stamp = {};
     stamp.mSampleTime = sampleTime;
-    const Float64 offset = (sampleTime - device.zeroSampleTime) * m_ticksPerFrame;
+    const Float64 offset = (sampleTime - device.zeroSampleTime) * ticksPerFrame(device);
     stamp.mHostTime = device.zeroHostTime + UInt64(std::max(offset, 0.0));
     stamp.mRateScalar = 1.0;
     stamp.mFlags =
@@ -187,8 +193,8 @@ void AudioServer::runCycle(Device& device)
     cycle.mCurrentTime = now;
     cycle.mInputTime = inputTime;
     cycle.mOutputTime = outputTime;
-    cycle.mMainHostTicksPerFrame = m_ticksPerFrame;
-    cycle.mDeviceHostTicksPerFrame = m_ticksPerFrame;
+    cycle.mMainHostTicksPerFrame = ticksPerFrame(device);
+    cycle.mDeviceHostTicksPerFrame = ticksPerFrame(device);
 
     const UInt32 inputBytes = frames * device.inputChannels * sizeof(float);
     const UInt32 outputBytes = frames * device.outputChannels * sizeof(float);
@@ -204,6 +210,10 @@ void AudioServer::runCycle(Device& device)
                                      device.inputBuffer.data(), nullptr);
                 driver.EndIOOperation(ref, device.driverID, 0, read, frames, &cycle);
             }
+        } else if (device.host) {
+            const size_t got = device.host->read(device.inputBuffer.data(), frames);
+            std::fill(device.inputBuffer.begin() + std::ptrdiff_t(got * device.inputChannels),
+                      device.inputBuffer.end(), 0.0f);
         } else if (device.source) {
             device.source->render(device.inputBuffer.data(), frames, device.inputChannels);
         }
@@ -240,9 +250,11 @@ void AudioServer::runCycle(Device& device)
                                      &cycle, device.mixBuffer.data(), nullptr);
                 driver.EndIOOperation(ref, device.driverID, 0, write, frames, &cycle);
             }
+        } else if (device.host) {
+            device.host->write(device.mixBuffer.data(), frames);
         } else {
             // Keep the last few minutes only: a demo may play for hours.
-            const size_t limit = size_t(kSampleRateHz) * kCaptureLimitSeconds * device.outputChannels;
+            const size_t limit = size_t(device.sampleRateHz) * kCaptureLimitSeconds * device.outputChannels;
             if (device.captured.size() + outputSamples > 2 * limit)
                 device.captured.erase(device.captured.begin(),
                                       device.captured.end() - std::ptrdiff_t(limit - outputSamples));
@@ -266,6 +278,10 @@ void AudioServer::advanceFrames(UInt64 frames)
         Device* found = device(id);
         if (found == nullptr)
             continue;
+        if (found->host) {
+            runHostCycles(*found);
+            continue;
+        }
         found->pendingFrames += frames;
         while (found->pendingFrames >= kBufferFrames && found->runningProcs > 0) {
             found->pendingFrames -= kBufferFrames;
@@ -310,6 +326,10 @@ void AudioServer::runDueCycles()
         Device* found = device(id);
         if (found == nullptr || found->runningProcs == 0)
             continue;
+        if (found->host) {
+            runHostCycles(*found);
+            continue;
+        }
         if (found->plugIn != nullptr) {
             Float64 zeroSample = 0;
             UInt64 zeroHost = 0, seed = 0;
@@ -326,7 +346,7 @@ void AudioServer::runDueCycles()
         }
         const UInt64 now = hostClockNow();
         const Float64 elapsed = now > found->zeroHostTime ? Float64(now - found->zeroHostTime) : 0.0;
-        const Float64 deviceNow = found->zeroSampleTime + elapsed / m_ticksPerFrame;
+        const Float64 deviceNow = found->zeroSampleTime + elapsed / ticksPerFrame(*found);
         // After a long stall, skip ahead rather than run a burst of late cycles.
         if (deviceNow - found->sampleTime > kSampleRateHz)
             found->sampleTime = std::floor((deviceNow - kBufferFrames) / kBufferFrames) * kBufferFrames;
@@ -336,6 +356,74 @@ void AudioServer::runDueCycles()
             found = device(id); // a proc may have removed its device
         }
     }
+}
+
+Float64 AudioServer::ticksPerFrame(const Device& device) const
+{
+    return m_ticksPerFrame * kSampleRateHz / device.sampleRateHz;
+}
+
+// A device backed by the computer's runs on the computer's clock: an input cycle when a buffer's worth has
+// arrived, an output cycle when what is queued has fallen below two buffers. A vanished endpoint kills the
+// device, as the HAL does with an unplugged one.
+void AudioServer::runHostCycles(Device& device)
+{
+    const AudioObjectID id = device.id;
+    Device* found = &device;
+    while (found != nullptr && found->runningProcs > 0 && found->alive) {
+        if (!found->host->isAlive()) {
+            found->alive = false;
+            stopDevice(*found);
+            notify(id, hal::address(kAudioDevicePropertyDeviceIsAlive));
+            notify(id, hal::address(kAudioDevicePropertyDeviceIsRunning));
+            break;
+        }
+        const size_t queued = found->host->queuedFrames();
+        const bool due = found->inputChannels > 0 ? queued >= kBufferFrames : queued < 2 * kBufferFrames;
+        if (!due)
+            break;
+        runCycle(*found);
+        found = this->device(id); // a proc may have removed its device
+    }
+}
+
+bool AudioServer::setHostEndpoint(AudioObjectID id, std::shared_ptr<HostEndpoint> endpoint)
+{
+    Guard guard(*this);
+    Device* found = device(id);
+    if (found == nullptr || found->plugIn != nullptr)
+        return false;
+    if (found->runningProcs > 0) {
+        stopDevice(*found);
+        notify(id, hal::address(kAudioDevicePropertyDeviceIsRunning));
+    }
+    UInt32& ownChannels = found->inputChannels > 0 ? found->inputChannels : found->outputChannels;
+    if (!found->host)
+        found->simulatedChannels = ownChannels;
+    const Float64 rate = endpoint ? endpoint->sampleRateHz() : kSampleRateHz;
+    const UInt32 channels = endpoint ? endpoint->channels() : found->simulatedChannels;
+    const bool formatChanged = rate != found->sampleRateHz || channels != ownChannels;
+    found->sampleRateHz = rate;
+    ownChannels = channels;
+    found->host = std::move(endpoint);
+    if (!found->alive) {
+        found->alive = true;
+        notify(id, hal::address(kAudioDevicePropertyDeviceIsAlive));
+    }
+    if (formatChanged) {
+        notify(id, hal::address(kAudioDevicePropertyNominalSampleRate));
+        const AudioObjectID stream = found->inputStream != 0 ? found->inputStream : found->outputStream;
+        notify(stream, hal::address(kAudioStreamPropertyVirtualFormat));
+        notify(stream, hal::address(kAudioStreamPropertyPhysicalFormat));
+    }
+    return true;
+}
+
+bool AudioServer::isAlive(AudioObjectID id) const
+{
+    Guard guard(*this);
+    const Device* found = device(id);
+    return found != nullptr && found->alive;
 }
 
 void AudioServer::realTimeLoop()

@@ -50,6 +50,11 @@ struct AudioServer::Device {
     UInt32 transportType = kAudioDeviceTransportTypeBuiltIn;
     std::shared_ptr<InputSource> source;
     std::vector<float> captured;
+    Float64 sampleRateHz = AudioServer::kSampleRateHz;
+    // The computer's device behind this one, and whether it is still there.
+    std::shared_ptr<HostEndpoint> host;
+    bool alive = true;
+    UInt32 simulatedChannels = 0; // the channel count to return to when the backing goes
 
     std::vector<std::unique_ptr<Proc>> procs;
     UInt32 runningProcs = 0;

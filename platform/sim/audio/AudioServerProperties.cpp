@@ -75,9 +75,9 @@ OSStatus answerIDs(const std::vector<AudioObjectID>& ids, UInt32& ioSize, void* 
     return kAudioHardwareNoError;
 }
 
-AudioStreamBasicDescription floatFormat(UInt32 channels)
+AudioStreamBasicDescription floatFormat(UInt32 channels, Float64 rateHz)
 {
-    return {AudioServer::kSampleRateHz,
+    return {rateHz,
             kAudioFormatLinearPCM,
             kAudioFormatFlagsNativeFloatPacked,
             4 * channels,
@@ -193,10 +193,11 @@ OSStatus AudioServer::builtInProperty(const Object& object, const AudioObjectPro
             return answer<UInt32>(kAudioStreamTerminalTypeLine, ioSize, data, sizeOnly);
         case kAudioStreamPropertyVirtualFormat:
         case kAudioStreamPropertyPhysicalFormat:
-            return answer(floatFormat(channels), ioSize, data, sizeOnly);
+            return answer(floatFormat(channels, device.sampleRateHz), ioSize, data, sizeOnly);
         case kAudioStreamPropertyAvailableVirtualFormats:
         case kAudioStreamPropertyAvailablePhysicalFormats:
-            return answer(AudioStreamRangedDescription{floatFormat(channels), {kSampleRateHz, kSampleRateHz}},
+            return answer(AudioStreamRangedDescription{floatFormat(channels, device.sampleRateHz),
+                                                       {device.sampleRateHz, device.sampleRateHz}},
                           ioSize, data, sizeOnly);
         default:
             return kAudioHardwareUnknownPropertyError;
@@ -230,6 +231,7 @@ OSStatus AudioServer::builtInProperty(const Object& object, const AudioObjectPro
     case kAudioObjectPropertyControlList:
         return answerIDs({}, ioSize, data, sizeOnly);
     case kAudioDevicePropertyDeviceIsAlive:
+        return answer<UInt32>(device.alive ? 1 : 0, ioSize, data, sizeOnly);
     case kAudioDevicePropertyDeviceCanBeDefaultDevice:
     case kAudioDevicePropertyDeviceCanBeDefaultSystemDevice:
         return answer<UInt32>(1, ioSize, data, sizeOnly);
@@ -243,9 +245,9 @@ OSStatus AudioServer::builtInProperty(const Object& object, const AudioObjectPro
     case kAudioDevicePropertyZeroTimeStampPeriod:
         return answer<UInt32>(kBufferFrames, ioSize, data, sizeOnly);
     case kAudioDevicePropertyNominalSampleRate:
-        return answer(kSampleRateHz, ioSize, data, sizeOnly);
+        return answer(device.sampleRateHz, ioSize, data, sizeOnly);
     case kAudioDevicePropertyAvailableNominalSampleRates:
-        return answer(AudioValueRange{kSampleRateHz, kSampleRateHz}, ioSize, data, sizeOnly);
+        return answer(AudioValueRange{device.sampleRateHz, device.sampleRateHz}, ioSize, data, sizeOnly);
     default:
         return kAudioHardwareUnknownPropertyError;
     }
@@ -389,7 +391,8 @@ OSStatus AudioServer::setPropertyData(AudioObjectID id, const AudioObjectPropert
             return kAudioHardwareBadPropertySizeError;
         Float64 rate;
         std::memcpy(&rate, data, sizeof rate);
-        return rate == kSampleRateHz ? kAudioHardwareNoError : kAudioHardwareUnsupportedOperationError;
+        return rate == found->device->sampleRateHz ? kAudioHardwareNoError
+                                                   : kAudioHardwareUnsupportedOperationError;
     }
     return (*found->plugIn->driver)
         ->SetPropertyData(found->plugIn->driver, found->driverID, 0, &address, qualifierSize, qualifier, size,

@@ -91,6 +91,9 @@ Mac::Mac(const QString& stateFolder, MacClock clockMode) : m_stateFolder(stateFo
     m_phone = std::make_unique<PhoneApp>(*m_desktop);
     m_callAudio = std::make_unique<PhoneCallAudio>(*m_server, *m_phone, *m_scheduler);
     m_microphone = std::make_unique<MicrophoneAccess>(*m_scheduler);
+    m_computerSound = std::make_unique<ComputerSound>(*m_server, *m_callAudio,
+                                                      m_stateFolder + QStringLiteral("/ComputerSound.json"));
+    connect(m_computerSound.get(), &ComputerSound::changed, this, &Mac::changed);
     m_notifications = std::make_unique<NotificationCenter>(*m_scheduler);
     // A new Mac has not trusted our application yet.
     m_desktop->setTrusted(false);

@@ -8,6 +8,7 @@
 #include "platform/sim/audio/PackageInstaller.h"
 #include "platform/sim/desktop/Desktop.h"
 #include "platform/sim/desktop/PhoneApp.h"
+#include "platform/sim/mac/ComputerSound.h"
 #include "platform/sim/mac/MicrophoneAccess.h"
 #include "platform/sim/mac/NotificationCenter.h"
 #include "platform/sim/mac/PhoneCallAudio.h"
@@ -73,6 +74,8 @@ public:
     PhoneApp& phone() { return *m_phone; }
     PhoneCallAudio& callAudio() { return *m_callAudio; }
     MicrophoneAccess& microphoneAccess() { return *m_microphone; }
+    // The computer's microphone and speakers behind the built-in ones (not connected until asked).
+    ComputerSound& computerSound() { return *m_computerSound; }
     NotificationCenter& notificationCenter() { return *m_notifications; }
 
     // --- time
@@ -180,6 +183,7 @@ private:
     std::unique_ptr<PhoneApp> m_phone;
     std::unique_ptr<PhoneCallAudio> m_callAudio;
     std::unique_ptr<MicrophoneAccess> m_microphone;
+    std::unique_ptr<ComputerSound> m_computerSound;
     std::unique_ptr<NotificationCenter> m_notifications;
 
     UserAnswer m_promptAnswer = UserAnswer::Ask;

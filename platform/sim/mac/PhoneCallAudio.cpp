@@ -46,6 +46,13 @@ void PhoneCallAudio::setCallerVoice(std::shared_ptr<InputSource> voice)
         m_speaker->setOutputSource(m_voice);
 }
 
+void PhoneCallAudio::setCallerEar(std::shared_ptr<AudioClient::InputTap> ear)
+{
+    m_ear = std::move(ear);
+    if (m_recorder)
+        m_recorder->setInputTap(m_ear);
+}
+
 void PhoneCallAudio::update()
 {
     const bool active = m_phone.state() == CallState::Active;
@@ -114,6 +121,7 @@ void PhoneCallAudio::open()
     if (m_recorder) {
         m_recorderChannels = std::max<UInt32>(m_recorder->inputChannels(), 1);
         m_recorder->setRecordingLimit(kClientFrames * m_recorderChannels);
+        m_recorder->setInputTap(m_ear);
         m_collector = m_scheduler.every(kCollectSeconds, [this] { collect(); });
     } else {
         m_error += (m_error.isEmpty() ? QString() : QStringLiteral(" · ")) +

@@ -32,6 +32,8 @@ public:
     // route carries on where the voice was.
     void setCallerVoice(std::shared_ptr<InputSource> voice);
     std::shared_ptr<InputSource> callerVoice() const { return m_voice; }
+    // Hears what the caller hears as it arrives (the person at the computer listening); null: nobody.
+    void setCallerEar(std::shared_ptr<AudioClient::InputTap> ear);
 
     bool isOpen() const { return m_open; }
     // The devices the open audio uses (empty when closed).
@@ -74,6 +76,7 @@ private:
     Scheduler& m_scheduler;
     TaskHandle m_collector;
     std::shared_ptr<InputSource> m_voice;
+    std::shared_ptr<AudioClient::InputTap> m_ear;
     AudioObjectID m_speakerID = 0;
     AudioObjectID m_microphoneID = 0;
     std::unique_ptr<AudioClient> m_speaker;

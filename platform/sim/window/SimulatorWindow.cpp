@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -117,6 +118,7 @@ void SimulatorWindow::refresh()
     refreshSettings();
     refreshInstaller();
     refreshJournal();
+    refreshComputerSound();
 }
 
 // --- Téléphone
@@ -137,6 +139,12 @@ QGroupBox* SimulatorWindow::buildPhone()
     form->addWidget(m_callerEdit, 0, 1);
     form->addWidget(new QLabel(QStringLiteral("Voix"), box), 1, 0);
     form->addWidget(m_callerVoice, 1, 1);
+    m_callerEar = new QComboBox(box);
+    m_callerEar->setObjectName(QStringLiteral("callerEar"));
+    m_callerEar->setMinimumContentsLength(16);
+    m_callerEar->setToolTip(QStringLiteral("Où jouer ce que l’appelant entend"));
+    form->addWidget(new QLabel(QStringLiteral("Entendu sur"), box), 2, 0);
+    form->addWidget(m_callerEar, 2, 1);
     form->setColumnStretch(1, 1);
     layout->addLayout(form);
 
@@ -169,6 +177,9 @@ QGroupBox* SimulatorWindow::buildPhone()
         refresh();
     });
     connect(m_remoteAnswerButton, &QPushButton::clicked, this, &SimulatorWindow::answerAsRemote);
+    m_callerVoice->personSource = [this] { return m_mac.computerSound().callerVoice(); };
+    connect(m_callerVoice, &VoiceChooser::choiceChanged, this, &SimulatorWindow::chooseCaller);
+    connect(m_callerEar, &QComboBox::activated, this, &SimulatorWindow::chooseCaller);
     return box;
 }
 
@@ -422,12 +433,29 @@ QGroupBox* SimulatorWindow::buildMacBox()
     m_macSound = new VoiceChooser(true, box);
     m_macSound->setObjectName(QStringLiteral("macMicrophoneSound"));
     m_macSound->setCacheFolder(m_mac.stateFolder() + QStringLiteral("/Voix"));
-    auto* soundRow = new QHBoxLayout;
-    soundRow->addWidget(new QLabel(QStringLiteral("Micro du Mac"), box));
-    soundRow->addWidget(m_macSound, 1);
-    layout->addLayout(soundRow);
+    m_macMicrophoneDevice = new QComboBox(box);
+    m_macMicrophoneDevice->setObjectName(QStringLiteral("macMicrophoneDevice"));
+    m_macSpeakersDevice = new QComboBox(box);
+    m_macSpeakersDevice->setObjectName(QStringLiteral("macSpeakersDevice"));
+    for (QComboBox* combo : {m_macMicrophoneDevice, m_macSpeakersDevice})
+        combo->setMinimumContentsLength(16);
+    auto* form = new QGridLayout;
+    form->addWidget(new QLabel(QStringLiteral("Micro du Mac"), box), 0, 0);
+    form->addWidget(m_macMicrophoneDevice, 0, 1);
+    form->addWidget(new QLabel(QStringLiteral("Son simulé"), box), 1, 0);
+    form->addWidget(m_macSound, 1, 1);
+    form->addWidget(new QLabel(QStringLiteral("Haut-parleurs"), box), 2, 0);
+    form->addWidget(m_macSpeakersDevice, 2, 1);
+    form->setColumnStretch(1, 1);
+    layout->addLayout(form);
     m_macSoundError = errorLabel(box);
     layout->addWidget(m_macSoundError);
+    m_computerSoundState = noteLabel(box);
+    m_computerSoundState->setObjectName(QStringLiteral("computerSoundState"));
+    layout->addWidget(m_computerSoundState);
+    m_computerSoundNotice = noteLabel(box);
+    m_computerSoundNotice->setObjectName(QStringLiteral("computerSoundNotice"));
+    layout->addWidget(m_computerSoundNotice);
     layout->addStretch(1);
 
     connect(m_sleepButton, &QPushButton::clicked, this, [this] {
@@ -435,7 +463,103 @@ QGroupBox* SimulatorWindow::buildMacBox()
         refresh();
     });
     connect(m_macSound, &VoiceChooser::choiceChanged, this, &SimulatorWindow::applyMacSound);
+    connect(m_macMicrophoneDevice, &QComboBox::activated, this, [this] { chooseBacking(true); });
+    connect(m_macSpeakersDevice, &QComboBox::activated, this, [this] { chooseBacking(false); });
     return box;
+}
+
+// The computer's devices offered behind the Mac's built-in ones; the simulated hardware comes first.
+void SimulatorWindow::refreshComputerSound()
+{
+    ComputerSound& sound = m_mac.computerSound();
+    for (QComboBox* combo : {m_macMicrophoneDevice, m_macSpeakersDevice, m_callerEar}) {
+        const bool input = combo == m_macMicrophoneDevice;
+        const auto direction = input ? hostsound::Direction::Input : hostsound::Direction::Output;
+        const QString chosen = combo == m_callerEar ? sound.callerOutput() : sound.backing(direction);
+        QList<QPair<QString, QString>> items = {{combo == m_callerEar ? QStringLiteral("Nulle part (simulé)")
+                                                 : input              ? QStringLiteral("Micro simulé")
+                                                         : QStringLiteral("Haut-parleurs simulés"),
+                                                 QString()}};
+        bool listed = chosen.isEmpty();
+        for (const hostsound::Device& device : sound.devices(direction)) {
+            const QString name = QString::fromStdString(device.name);
+            QString label = QString::fromStdString(device.description);
+            if (device.isDefault)
+                label += QStringLiteral(" (par défaut)");
+            items.append({label, name});
+            listed = listed || name == chosen;
+        }
+        if (!listed)
+            items.append({sound.describe(chosen) + QStringLiteral(" (débranché)"), chosen});
+        // Rebuilt only when the list changed, so an open list is not pulled from under the person.
+        bool same = combo->count() == items.size();
+        for (int i = 0; same && i < items.size(); ++i)
+            same = combo->itemText(i) == items[i].first && combo->itemData(i).toString() == items[i].second;
+        if (!same) {
+            const QSignalBlocker blocker(combo);
+            combo->clear();
+            for (const auto& [label, name] : items)
+                combo->addItem(label, name);
+        }
+        combo->setCurrentIndex(std::max(0, combo->findData(chosen)));
+        combo->setEnabled(sound.isConnected() || !chosen.isEmpty());
+    }
+    m_macSound->setEnabled(sound.backing(hostsound::Direction::Input).isEmpty());
+    m_callerVoice->setPersonOffered(sound.isConnected());
+    // The person's microphone moved to the Mac: the caller's choice follows.
+    if (m_callerVoice->isPersonChosen() && sound.callerInput().isEmpty()) {
+        const QSignalBlocker blocker(m_callerVoice->combo());
+        m_callerVoice->combo()->setCurrentIndex(0);
+    }
+    m_computerSoundNotice->setText(sound.notice());
+    m_computerSoundNotice->setVisible(!sound.notice().isEmpty());
+
+    QString state;
+    if (!sound.reason().isEmpty())
+        state = QStringLiteral("Aucun serveur de son sur cet ordinateur : le Mac garde ses sons simulés.");
+    else if (sound.soundServer() && !sound.isConnected())
+        state =
+            QStringLiteral("Le serveur de son ne répond plus : les périphériques de l’ordinateur sont hors "
+                           "service.");
+    else if (!sound.isBackingAlive(hostsound::Direction::Input) ||
+             !sound.isBackingAlive(hostsound::Direction::Output))
+        state = QStringLiteral(
+            "Un périphérique de l’ordinateur a disparu : son double sur le Mac est hors service.");
+    m_computerSoundState->setText(state);
+    m_computerSoundState->setVisible(!state.isEmpty());
+}
+
+void SimulatorWindow::chooseBacking(bool input)
+{
+    QComboBox* combo = input ? m_macMicrophoneDevice : m_macSpeakersDevice;
+    const auto direction = input ? hostsound::Direction::Input : hostsound::Direction::Output;
+    if (!m_mac.computerSound().setBacking(direction, combo->currentData().toString()))
+        showError(m_macSoundError, QStringLiteral("Ce périphérique de l’ordinateur n’est plus disponible."));
+    else
+        showError(m_macSoundError, {});
+    refresh();
+}
+
+// The person at the computer as the caller: their default input when chosen as the voice, and the output
+// chosen to hear the call on.
+void SimulatorWindow::chooseCaller()
+{
+    ComputerSound& sound = m_mac.computerSound();
+    if (!sound.isConnected())
+        return;
+    const QString input =
+        m_callerVoice->isPersonChosen()
+            ? (sound.callerInput().isEmpty() ? sound.defaultDevice(hostsound::Direction::Input)
+                                             : sound.callerInput())
+            : QString();
+    if (!sound.setCaller(input, m_callerEar->currentData().toString()))
+        showError(m_phoneError, QStringLiteral("Ce périphérique de l’ordinateur n’est plus disponible."));
+    else
+        showError(m_phoneError, {});
+    // The person chosen mid-call speaks at once.
+    if (m_callerVoice->isPersonChosen() && sound.callerVoice() && m_mac.callAudio().isOpen())
+        m_mac.callAudio().setCallerVoice(sound.callerVoice());
+    refresh();
 }
 
 void SimulatorWindow::applyMacSound()

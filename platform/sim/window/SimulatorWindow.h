@@ -29,6 +29,8 @@ public:
     // The named parts, for tests and the screenshot tool.
     VoiceChooser* callerVoice() const { return m_callerVoice; }
     VoiceChooser* macMicrophoneSound() const { return m_macSound; }
+    QComboBox* macMicrophoneDevice() const { return m_macMicrophoneDevice; }
+    QComboBox* macSpeakersDevice() const { return m_macSpeakersDevice; }
 
 private:
     QGroupBox* buildPhone();
@@ -44,6 +46,9 @@ private:
     void refreshSettings();
     void refreshInstaller();
     void refreshJournal();
+    void refreshComputerSound();
+    void chooseBacking(bool input);
+    void chooseCaller();
 
     Mac& m_mac;
     bool m_refreshQueued = false;
@@ -77,6 +82,11 @@ private:
     QPushButton* m_sleepButton = nullptr;
     VoiceChooser* m_macSound = nullptr;
     QLabel* m_macSoundError = nullptr;
+    QComboBox* m_macMicrophoneDevice = nullptr;
+    QComboBox* m_macSpeakersDevice = nullptr;
+    QLabel* m_computerSoundState = nullptr;
+    QLabel* m_computerSoundNotice = nullptr;
+    QComboBox* m_callerEar = nullptr;
 
     QListWidget* m_journal = nullptr;
     QStringList m_shownEvents;

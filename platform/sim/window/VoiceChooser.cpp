@@ -9,11 +9,12 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 namespace sim {
 namespace {
 
-enum class Kind { Silence, Tone, File, Phrases };
+enum class Kind { Silence, Tone, File, Phrases, Person };
 
 constexpr float kToneAmplitude = 0.3f;
 
@@ -120,6 +121,28 @@ void VoiceChooser::chooseFile(const QString& path)
     m_combo->setCurrentIndex(index);
 }
 
+QString VoiceChooser::personLabel()
+{
+    return QStringLiteral("Vous, au micro de cet ordinateur");
+}
+
+void VoiceChooser::setPersonOffered(bool offered)
+{
+    const int index = m_combo->findData(QVariantList{int(Kind::Person)});
+    if (offered == (index >= 0))
+        return;
+    const QSignalBlocker blocker(m_combo);
+    if (offered)
+        m_combo->insertItem(m_combo->count() - 1, personLabel(), QVariantList{int(Kind::Person)});
+    else
+        m_combo->removeItem(index);
+}
+
+bool VoiceChooser::isPersonChosen() const
+{
+    return m_combo->currentData().toList().value(0).toInt() == int(Kind::Person);
+}
+
 QString VoiceChooser::currentLabel() const
 {
     return m_combo->currentText();
@@ -133,6 +156,12 @@ std::shared_ptr<InputSource> VoiceChooser::makeSource(QString* error) const
         return nullptr;
     case Kind::Phrases:
         return CallerPhrases::voice(m_cacheFolder, error);
+    case Kind::Person: {
+        auto voice = personSource ? personSource() : nullptr;
+        if (!voice && error)
+            *error = QStringLiteral("Le micro de cet ordinateur n’est pas disponible.");
+        return voice;
+    }
     case Kind::Tone:
         return toneVoice(data.value(1).toDouble(), kToneAmplitude);
     case Kind::File: {

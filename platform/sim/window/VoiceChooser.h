@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -29,6 +30,13 @@ public:
     QComboBox* combo() const { return m_combo; }
     // Where the synthesised caller phrases are kept.
     void setCacheFolder(const QString& folder) { m_cacheFolder = folder; }
+
+    // Offers "Vous, au micro de cet ordinateur" (the person at the computer) last but one; `source` makes
+    // the person's voice when it is chosen.
+    void setPersonOffered(bool offered);
+    bool isPersonChosen() const;
+    std::function<std::shared_ptr<InputSource>()> personSource;
+    static QString personLabel();
 
     // The French caller phrases shipped with the stand-in, when their recordings exist.
     static QStringList callerPhraseFiles();
