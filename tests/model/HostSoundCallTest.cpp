@@ -148,6 +148,21 @@ TEST_F(HostSoundCallTest, ThePersonsVoiceReachesTheAIAndTheAIIsHeardOnTheirOutpu
         loudest = std::max(loudest, level);
     EXPECT_GT(20 * std::log10(loudest + 1e-12), -30.0) << "the AI's voice was not heard on the speakers";
 
+    // The desktop's default devices change: the call keeps the devices it was given.
+    size_t before = 0;
+    {
+        std::lock_guard lock(receivedMutex);
+        before = received.size();
+    }
+    server.pactl({"set-default-sink", "micfeed"});
+    server.pactl({"set-default-source", "micfeed.monitor"});
+    runInRealTime(1.0);
+    EXPECT_TRUE(model->busy()) << "a new default device does not end the call";
+    {
+        std::lock_guard lock(receivedMutex);
+        EXPECT_GT(received.size(), before + 12000) << "the caller's path stopped with the defaults' change";
+    }
+
     // The speakers are unplugged: the call goes on, then ends and is saved with its recording.
     const QString modules = server.pactl({"list", "short", "modules"});
     for (const QString& line : modules.split('\n'))
