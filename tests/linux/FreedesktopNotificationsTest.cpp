@@ -32,11 +32,11 @@ public slots:
         shown << Shown{application, summary, body, actions};
         return uint(41 + shown.size());
     }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specification)
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocolVersion)
     {
         vendor = QStringLiteral("Orlea tests");
         version = QStringLiteral("1");
-        specification = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return QStringLiteral("fake");
     }
 };

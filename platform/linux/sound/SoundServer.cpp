@@ -432,8 +432,8 @@ std::shared_ptr<Stream> SoundServer::open(Direction direction, const std::string
     const size_t ringFrames = std::max<size_t>(size_t(sampleRateHz) / 4, 4096);
     std::shared_ptr<Stream> stream(
         new Stream(m_loop, direction, deviceName, sampleRateHz, channels, ringFrames));
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32NE, sampleRateHz, uint8_t(channels)};
-    if (!pa_sample_spec_valid(&spec)) {
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32NE, sampleRateHz, uint8_t(channels)};
+    if (!pa_sample_spec_valid(&format)) {
         stream->m_state = Stream::State::Gone;
         return stream;
     }
@@ -444,14 +444,14 @@ std::shared_ptr<Stream> SoundServer::open(Direction direction, const std::string
     }
     pa_channel_map map;
     pa_channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_DEFAULT);
-    pa_stream* handle = pa_stream_new(m_loop->context, "Orlea", &spec, &map);
+    pa_stream* handle = pa_stream_new(m_loop->context, "Orlea", &format, &map);
     if (handle == nullptr) {
         stream->m_state = Stream::State::Gone;
         return stream;
     }
     stream->m_stream = handle;
     pa_stream_set_state_callback(handle, Stream::Callbacks::state, stream.get());
-    const uint32_t bytes = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs * 1000), &spec));
+    const uint32_t bytes = uint32_t(pa_usec_to_bytes(pa_usec_t(bufferMs * 1000), &format));
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes); // (uint32_t)-1: the server's choice
     // The stream dies with its device, as a vanished Core Audio device stops its IO, rather than being
