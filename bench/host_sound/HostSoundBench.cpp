@@ -13,6 +13,7 @@
 #include "app/desktop/DemoStandIn.h"
 #include "app/model/AppModel.h"
 #include "app/phone/NativeAudioSetup.h"
+#include "bench/support/BenchEventLoop.h"
 #include "platform/sim/mac/Mac.h"
 #include "tests/support/PrivateSoundServer.h"
 
@@ -37,28 +38,12 @@ using Clock = std::chrono::steady_clock;
 
 std::map<std::string, double> figures;
 
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
+using bench::processCpuSeconds;
 
-// Runs the event loop, asleep between events as the program is, until `condition` holds.
+// Runs the event loop until `condition` holds.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(10);
-    loop.exec();
-    return condition();
+    return bench::waitFor(condition, timeoutMs, 10);
 }
 
 // The simulated Mac ready to take calls (its setup's results taken as given), in a data folder of its own.

@@ -14,6 +14,7 @@
 #include "app/windows/DossiersPage.h"
 #include "app/windows/MainWindow.h"
 #include "app/windows/Theme.h"
+#include "bench/support/BenchEventLoop.h"
 #include "platform/sim/mac/Mac.h"
 
 #include <QApplication>
@@ -44,28 +45,12 @@ constexpr double kFrameMs = 1000.0 / 60.0;
 
 std::map<std::string, double> figures;
 
-double processCpuSeconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
+using bench::processCpuSeconds;
 
-// Runs the event loop, asleep between events as the program is, until `condition` holds.
+// Runs the event loop until `condition` holds.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
-    if (condition())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (condition())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start(20);
-    loop.exec();
-    return condition();
+    return bench::waitFor(condition, timeoutMs, 20);
 }
 
 void settle()
